@@ -1,0 +1,73 @@
+// The object model behind HANDLEs in the Linux subset. Every handle names a reference-
+// counted kernel object in one process-wide table. Waitable objects keep their signal
+// state under one dispatcher lock, like the Windows kernel's dispatcher, so that waiting
+// for several objects at once (wait-all included) is atomic and simple to get right.
+// Other areas of the subset (device files, the emulated device) build on these classes.
+#pragma once
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "kernel32.h"
+
+namespace t32posix {
+
+class CKernelObject {
+ public:
+  virtual ~CKernelObject() = default;
+  // Called when the last handle to the object is closed (the object itself may live on
+  // while other references to it exist).
+  virtual void OnLastHandleClosed() {}
+};
+
+// The dispatcher lock guards the signal state of every waitable object and the waiter lists.
+std::mutex& DispatcherLock();
+
+struct CWaitBlock;
+
+class CWaitableObject : public CKernelObject {
+ public:
+  // Both called with the dispatcher lock held.
+  virtual bool IsSignaledLocked() const = 0;
+  // Consumes the signal after a satisfied wait (auto-reset events and timers).
+  virtual void AcquireLocked() {}
+
+  // Wake everyone waiting on this object; call with the dispatcher lock held after a
+  // change that may satisfy a wait.
+  void NotifyWaitersLocked();
+
+  std::vector<CWaitBlock*> m_vWaiters;  // guarded by the dispatcher lock
+};
+
+class CEventObject : public CWaitableObject {
+ public:
+  CEventObject(bool bManualReset, bool bInitialState) : m_bManualReset(bManualReset), m_bSignaled(bInitialState) {}
+  bool IsSignaledLocked() const override { return m_bSignaled; }
+  void AcquireLocked() override {
+    if (!m_bManualReset) m_bSignaled = false;
+  }
+  void Set();
+  void Reset();
+
+ private:
+  bool m_bManualReset;
+  bool m_bSignaled;
+};
+
+// Handle table.
+HANDLE InsertHandle(std::shared_ptr<CKernelObject> object);
+std::shared_ptr<CKernelObject> ReferenceHandle(HANDLE h);
+template <class T>
+std::shared_ptr<T> ReferenceHandleAs(HANDLE h) {
+  return std::dynamic_pointer_cast<T>(ReferenceHandle(h));
+}
+// Number of open handles in this process (for leak checks in tests).
+size_t OpenHandleCount();
+
+// Signal the event behind a handle, if it is one; used by I/O completion, which must not
+// fail when the caller passed no event or already closed it.
+void SignalEventHandle(HANDLE hEvent);
+
+}  // namespace t32posix
