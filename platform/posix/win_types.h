@@ -273,3 +273,8 @@ inline bool operator!=(REFGUID a, REFGUID b) { return !IsEqualGUID(a, b); }
   inline constexpr GUID name = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}
 
 DEFINE_GUID(GUID_NULL, 0x00000000, 0x0000, 0x0000, 0, 0, 0, 0, 0, 0, 0, 0);
+
+#define ZeroMemory(p, n) std::memset((p), 0, (n))
+#define FillMemory(p, n, v) std::memset((p), (v), (n))
+#define CopyMemory(d, s, n) std::memcpy((d), (s), (n))
+#define MoveMemory(d, s, n) std::memmove((d), (s), (n))
