@@ -159,6 +159,16 @@ struct ASIOIoFormat {
 
 #pragma pack(pop)
 
+// The layout hosts rely on, checked wherever this header is compiled (x86 included,
+// whose test programs cannot always run).
+static_assert(sizeof(ASIOClockSource) == 48, "ASIOClockSource layout");
+static_assert(sizeof(ASIOChannelInfo) == 52, "ASIOChannelInfo layout");
+static_assert(sizeof(ASIOBufferInfo) == 8 + 2 * sizeof(void*), "ASIOBufferInfo layout");
+static_assert(sizeof(AsioTimeInfo) == 48, "AsioTimeInfo layout");
+static_assert(sizeof(ASIOTimeCode) == 84, "ASIOTimeCode layout");
+static_assert(sizeof(ASIOTime) == 148, "ASIOTime layout");
+static_assert(sizeof(ASIOIoFormat) == 512, "ASIOIoFormat layout");
+
 // The driver interface, after IUnknown's three slots, in slot order.
 struct IASIO : public IUnknown {
   virtual ASIOBool init(void* sysHandle) = 0;
