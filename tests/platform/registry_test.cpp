@@ -666,60 +666,63 @@ TEST_F(RegistryTest, DamagedStoreReadsAsMissingKeys) {
 }
 
 // Two processes writing the same value at once, and a writer killed in the middle: every
-// read sees one whole value, never a mix or a part.
+// read sees one whole value, never a mix or a part. The two writers differ in type, size
+// and contents, so a value put together from two writes shows.
 TEST_F(RegistryTest, ConcurrentWritersNeverLeaveAHalfWrittenValue) {
-  constexpr size_t kSize = 64 * 1024;
-  auto writer = [&](BYTE fill, int rounds) {
+  struct Writer {
+    BYTE fill;
+    DWORD type;
+    size_t size;
+  };
+  const Writer kWriters[] = {{0x11, REG_BINARY, 64 * 1024}, {0x22, REG_NONE, 40 * 1024}};
+  auto write = [&](HKEY hKey, const Writer& w, int round) {
+    std::vector<BYTE> data(w.size, w.fill);
+    data[0] = data[w.size - 1] = static_cast<BYTE>(round);  // each write differs from the one before
+    return RegSetValueExA(hKey, "Blob", 0, w.type, data.data(), static_cast<DWORD>(data.size()));
+  };
+  auto writer = [&](const Writer& w, int rounds) {
     HKEY hKey = nullptr;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, m_path.c_str(), 0, KEY_ALL_ACCESS, &hKey)) _exit(2);
-    std::vector<BYTE> data(kSize, fill);
-    for (int i = 0; rounds < 0 || i < rounds; ++i) {
-      data[0] = static_cast<BYTE>(i);  // each write differs from the one before
-      data[kSize - 1] = static_cast<BYTE>(i);
-      if (RegSetValueExA(hKey, "Blob", 0, REG_BINARY, data.data(), static_cast<DWORD>(data.size()))) _exit(3);
-    }
+    for (int i = 0; rounds < 0 || i < rounds; ++i)
+      if (write(hKey, w, i)) _exit(3);
     _exit(0);
   };
-  auto checkWhole = [&](HKEY hKey) {
-    std::vector<BYTE> data(kSize + 1);
+  auto checkWhole = [&] {
+    std::vector<BYTE> data(64 * 1024 + 1);
     DWORD cb = static_cast<DWORD>(data.size()), type = 0;
-    LONG error = RegQueryValueExA(hKey, "Blob", nullptr, &type, data.data(), &cb);
-    if (error == ERROR_FILE_NOT_FOUND) return true;  // not written yet
-    EXPECT_EQ(error, ERROR_SUCCESS);
-    EXPECT_EQ(cb, kSize);
-    if (error != ERROR_SUCCESS || cb != kSize) return false;
-    for (size_t i = 2; i + 1 < kSize; ++i)
-      if (data[i] != data[1]) {
-        ADD_FAILURE() << "mixed value at byte " << i;
-        return false;
-      }
-    EXPECT_TRUE(data[1] == 0x11 || data[1] == 0x22);
-    EXPECT_EQ(data[0], data[kSize - 1]);
-    return true;
+    LONG error = RegQueryValueExA(m_hKey, "Blob", nullptr, &type, data.data(), &cb);
+    if (error != ERROR_SUCCESS) {
+      ADD_FAILURE() << "read failed: " << error;
+      return false;
+    }
+    const Writer& w = data[1] == kWriters[0].fill ? kWriters[0] : kWriters[1];
+    bool bWhole = type == w.type && cb == w.size && data[1] == w.fill && data[0] == data[cb - 1];
+    for (size_t i = 1; bWhole && i + 1 < cb; ++i) bWhole = data[i] == w.fill;
+    EXPECT_TRUE(bWhole) << "type " << type << ", " << cb << " bytes, first " << int(data[1]);
+    return bWhole;
   };
+  ASSERT_EQ(write(m_hKey, kWriters[0], 0), ERROR_SUCCESS);
 
   pid_t children[2];
-  children[0] = fork();
-  if (children[0] == 0) writer(0x11, 150);
-  children[1] = fork();
-  if (children[1] == 0) writer(0x22, 150);
+  for (int c = 0; c < 2; ++c)
+    if ((children[c] = fork()) == 0) writer(kWriters[c], 150);
   for (int i = 0; i < 300; ++i)
-    if (!checkWhole(m_hKey)) break;
+    if (!checkWhole()) break;
   for (pid_t child : children) {
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   }
-  checkWhole(m_hKey);
+  checkWhole();
 
   // Killed while writing, at several points: the value read afterwards is whole.
   for (int delayMs : {3, 11, 29}) {
     pid_t child = fork();
-    if (child == 0) writer(delayMs % 2 ? 0x11 : 0x22, -1);
+    if (child == 0) writer(kWriters[delayMs % 2], -1);
     usleep(delayMs * 1000);
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
-    checkWhole(m_hKey);
+    checkWhole();
   }
 }
 
