@@ -25,18 +25,32 @@
 
 namespace {
 
+// A 32-bit process on 64-bit Windows sees HKLM\Software (and parts of the classes) through
+// the Wow6432Node redirection; the system's 64-bit programs, and our Linux subset, see the
+// plain paths. Tests that touch those parts ask for the 64-bit view.
+constexpr REGSAM kView64 = KEY_WOW64_64KEY;
+
+// Deletes one key (ERROR_ACCESS_DENIED while it has subkeys), in the 64-bit view.
+LONG DeleteKey64(HKEY hRoot, const std::string& path) {
+  HKEY hKey = nullptr;
+  if (LONG error = RegOpenKeyExA(hRoot, path.c_str(), 0, KEY_ALL_ACCESS | kView64, &hKey)) return error;
+  LONG error = RegDeleteKeyA(hKey, "");
+  RegCloseKey(hKey);
+  return error;
+}
+
 // Deletes a key and everything below it.
 void DeleteTree(HKEY hRoot, const std::string& path) {
   HKEY hKey = nullptr;
-  if (RegOpenKeyExA(hRoot, path.c_str(), 0, KEY_ALL_ACCESS, &hKey) != ERROR_SUCCESS) return;
+  if (RegOpenKeyExA(hRoot, path.c_str(), 0, KEY_ALL_ACCESS | kView64, &hKey) != ERROR_SUCCESS) return;
   for (;;) {
     char name[256];
     DWORD cch = sizeof name;
     if (RegEnumKeyExA(hKey, 0, name, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
     DeleteTree(hKey, name);
   }
+  RegDeleteKeyA(hKey, "");
   RegCloseKey(hKey);
-  RegDeleteKeyA(hRoot, path.c_str());
 }
 
 LONG SetDword(HKEY hKey, const char* name, DWORD value) {
@@ -81,9 +95,12 @@ class RegistryTest : public ::testing::Test {
 
   void TearDown() override {
     if (m_hKey) RegCloseKey(m_hKey);
-    DeleteTree(HKEY_CURRENT_USER, m_path);
-    DeleteTree(HKEY_LOCAL_MACHINE, m_path);
-    DeleteTree(HKEY_LOCAL_MACHINE, "Software\\Wow6432Node\\Ternix32Test");
+    for (HKEY hRoot : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+      DeleteTree(hRoot, m_path);
+      DeleteKey64(hRoot, "Software\\Ternix32Test");  // once no other test uses it
+    }
+    DeleteTree(HKEY_LOCAL_MACHINE, TwinPath());
+    DeleteKey64(HKEY_LOCAL_MACHINE, "Software\\Wow6432Node\\Ternix32Test");
     DeleteTree(HKEY_CLASSES_ROOT, ClassKey());
 #ifndef _WIN32
     unsetenv("TERNIX32_ROOT");
@@ -101,7 +118,9 @@ class RegistryTest : public ::testing::Test {
     return hKey;
   }
 
-  std::string ClassKey() const { return "Ternix32Test." + m_path.substr(m_path.rfind('\\') + 1); }
+  std::string Leaf() const { return m_path.substr(m_path.rfind('\\') + 1); }
+  std::string ClassKey() const { return "Ternix32Test." + Leaf(); }
+  std::string TwinPath() const { return "SOFTWARE\\Wow6432Node\\Ternix32Test\\" + Leaf(); }
 
   HKEY m_hKey = nullptr;
   std::string m_path;
@@ -417,7 +436,7 @@ TEST_F(RegistryTest, ClassesRootIsTheMachineClassesKey) {
   HKEY hClass = nullptr;
   DWORD disposition = 0;
   ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, (wideClassKey + L"\\InprocServer32").c_str(), 0, nullptr,
-                            REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &hClass, &disposition),
+                            REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS | kView64, nullptr, &hClass, &disposition),
             ERROR_SUCCESS);
   EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
   ASSERT_EQ(SetWide(hClass, nullptr, L"C:\\x64\\Ternix32ASIO.dll"), ERROR_SUCCESS);
@@ -425,7 +444,7 @@ TEST_F(RegistryTest, ClassesRootIsTheMachineClassesKey) {
 
   HKEY hMachine = nullptr;
   ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, ("SOFTWARE\\Classes\\" + classKey + "\\InprocServer32").c_str(), 0,
-                          KEY_ALL_ACCESS, &hMachine),
+                          KEY_ALL_ACCESS | kView64, &hMachine),
             ERROR_SUCCESS);
   char text[64];
   DWORD cb = sizeof text;
@@ -434,22 +453,23 @@ TEST_F(RegistryTest, ClassesRootIsTheMachineClassesKey) {
   ASSERT_EQ(SetAnsi(hMachine, "ThreadingModel", "Apartment"), ERROR_SUCCESS);
   RegCloseKey(hMachine);
 
-  ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, (classKey + "\\InprocServer32").c_str(), 0, KEY_READ, &hClass),
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, (classKey + "\\InprocServer32").c_str(), 0, KEY_READ | kView64, &hClass),
             ERROR_SUCCESS);
   cb = sizeof text;
   EXPECT_EQ(RegQueryValueExA(hClass, "ThreadingModel", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &cb),
             ERROR_SUCCESS);
   RegCloseKey(hClass);
-  EXPECT_EQ(RegDeleteKeyA(HKEY_CLASSES_ROOT, (classKey + "\\InprocServer32").c_str()), ERROR_SUCCESS);
-  EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, ("Software\\Classes\\" + classKey).c_str()), ERROR_SUCCESS);
+  // Deleted through either root, the key is gone from both.
+  EXPECT_EQ(DeleteKey64(HKEY_CLASSES_ROOT, classKey + "\\InprocServer32"), ERROR_SUCCESS);
+  EXPECT_EQ(DeleteKey64(HKEY_LOCAL_MACHINE, "Software\\Classes\\" + classKey), ERROR_SUCCESS);
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, classKey.c_str(), 0, KEY_READ | kView64, &hClass), ERROR_FILE_NOT_FOUND);
 }
 
 // The package key is read first from its main path, then from its Wow6432Node twin; the
 // two are independent keys reached by plain paths.
 TEST_F(RegistryTest, Wow6432NodeTwinIsAPlainPath) {
-  const std::string leaf = m_path.substr(m_path.rfind('\\') + 1);
-  HKEY hMain = Create(HKEY_LOCAL_MACHINE, m_path);
-  HKEY hTwin = Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Wow6432Node\\Ternix32Test\\" + leaf);
+  HKEY hMain = Create(HKEY_LOCAL_MACHINE, m_path, nullptr, KEY_ALL_ACCESS | kView64);
+  HKEY hTwin = Create(HKEY_LOCAL_MACHINE, TwinPath(), nullptr, KEY_ALL_ACCESS | kView64);
   ASSERT_EQ(SetAnsi(hMain, "InstallPath", "C:\\Main\\"), ERROR_SUCCESS);
   ASSERT_EQ(SetAnsi(hTwin, "InstallPath", "C:\\Twin\\"), ERROR_SUCCESS);
   ASSERT_EQ(SetDword(hTwin, "CoInstallFlags", 0x0C), ERROR_SUCCESS);
