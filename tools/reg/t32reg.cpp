@@ -307,11 +307,17 @@ LONG EnumValue(HKEY hKey, DWORD index, std::string* pName, DWORD* pType, std::ve
 
 std::vector<std::string> Subkeys(HKEY hKey) {
   std::vector<std::string> names;
-  for (DWORD i = 0;; ++i) {
-    char name[256];
-    DWORD cch = sizeof name;
-    if (RegEnumKeyExA(hKey, i, name, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    names.emplace_back(name, cch);
+  std::vector<char> name(256);
+  for (DWORD i = 0;;) {
+    DWORD cch = static_cast<DWORD>(name.size());
+    LONG error = RegEnumKeyExA(hKey, i, name.data(), &cch, nullptr, nullptr, nullptr, nullptr);
+    if (error == ERROR_MORE_DATA && name.size() < 65536) {
+      name.resize(name.size() * 4);
+      continue;
+    }
+    if (error != ERROR_SUCCESS) break;
+    names.emplace_back(name.data(), cch);
+    ++i;
   }
   return names;
 }
