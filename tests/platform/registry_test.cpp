@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "platform/win32.h"
+#include "support/fresh_root.h"
 
 #ifndef _WIN32
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,12 +73,6 @@ LONG SetWide(HKEY hKey, const WCHAR* name, const std::wstring& text, DWORD type 
 class RegistryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-#ifndef _WIN32
-    char folder[] = "/tmp/t32-registry-XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    m_root = folder;
-    setenv("TERNIX32_ROOT", folder, 1);
-#endif
     std::string unique = ::testing::UnitTest::GetInstance()->current_test_info()->name();
 #ifdef _WIN32
     unique += "_" + std::to_string(GetCurrentProcessId());
@@ -102,11 +96,6 @@ class RegistryTest : public ::testing::Test {
     DeleteTree(HKEY_LOCAL_MACHINE, TwinPath());
     DeleteKey64(HKEY_LOCAL_MACHINE, "Software\\Wow6432Node\\Ternix32Test");
     DeleteTree(HKEY_CLASSES_ROOT, ClassKey());
-#ifndef _WIN32
-    unsetenv("TERNIX32_ROOT");
-    std::error_code ignored;
-    std::filesystem::remove_all(m_root, ignored);
-#endif
   }
 
   HKEY Create(HKEY hParent, const std::string& path, DWORD* pDisposition = nullptr, REGSAM sam = KEY_ALL_ACCESS) {
@@ -122,11 +111,9 @@ class RegistryTest : public ::testing::Test {
   std::string ClassKey() const { return "Ternix32Test." + Leaf(); }
   std::string TwinPath() const { return "SOFTWARE\\Wow6432Node\\Ternix32Test\\" + Leaf(); }
 
+  t32test::FreshRoot m_root;  // Linux: a registry of this test's own
   HKEY m_hKey = nullptr;
   std::string m_path;
-#ifndef _WIN32
-  std::string m_root;
-#endif
 };
 
 TEST_F(RegistryTest, CreateReportsDispositionAndMakesMissingParents) {
@@ -585,7 +572,7 @@ TEST_F(RegistryTest, StoreFollowsTheRootFolder) {
   EXPECT_EQ(RegQueryValueExA(m_hKey, "SampleRate", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &cb),
             ERROR_SUCCESS);
   EXPECT_EQ(value, 48000u);
-  setenv("TERNIX32_ROOT", m_root.c_str(), 1);
+  setenv("TERNIX32_ROOT", m_root.Path().c_str(), 1);
   EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, m_path.c_str(), 0, KEY_READ, &hKey), ERROR_SUCCESS);
   RegCloseKey(hKey);
   std::filesystem::remove_all(other);
@@ -616,10 +603,10 @@ TEST_F(RegistryTest, DamagedStoreReadsAsMissingKeys) {
     RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_READ, &hKey);
     RegCloseKey(hKey);
     std::filesystem::remove_all(other);
-    setenv("TERNIX32_ROOT", m_root.c_str(), 1);
+    setenv("TERNIX32_ROOT", m_root.Path().c_str(), 1);
   };
   reopen();
-  const std::string file = m_root + "/registry/registry.db";
+  const std::string file = m_root.Path() + "/registry/registry.db";
   std::string original;
   {
     std::ifstream in(file, std::ios::binary);
