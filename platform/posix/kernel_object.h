@@ -5,6 +5,7 @@
 // Other areas of the subset (device files, the emulated device) build on these classes.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -20,6 +21,7 @@ class CKernelObject {
   // Called when the last handle to the object is closed (the object itself may live on
   // while other references to it exist).
   virtual void OnLastHandleClosed() {}
+  int m_nHandles = 0;  // guarded by the handle table's lock
 };
 
 // The dispatcher lock guards the signal state of every waitable object and the waiter lists.
@@ -33,6 +35,9 @@ class CWaitableObject : public CKernelObject {
   virtual bool IsSignaledLocked() const = 0;
   // Consumes the signal after a satisfied wait (auto-reset events and timers).
   virtual void AcquireLocked() {}
+  // Objects that become signalled by themselves at a time (waitable timers) report it
+  // here, so a waiter wakes up in time to look again.
+  virtual bool NextDeadlineLocked(std::chrono::steady_clock::time_point* pDeadline) const { return false; }
 
   // Wake everyone waiting on this object; call with the dispatcher lock held after a
   // change that may satisfy a wait.
