@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <mutex>
 
-#include "advapi32.h"
 #include "device_table_store.h"
 
 namespace t32posix {
@@ -53,15 +52,7 @@ DWORD PublishDevice(const DeviceNodeEntry& node, const std::vector<DeviceInterfa
     device.vInterfaces.push_back(iface);
     // The interface key exists from installation on, as on Windows; it stays when the
     // device leaves.
-    HKEY hKey = NULL;
-    std::string strKey = DeviceInterfaceKeyPath(entry.guidClass, iface.strPath);
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, strKey.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey, NULL) ==
-        ERROR_SUCCESS) {
-      for (const auto& value : entry.vKeyValues)
-        RegSetValueExA(hKey, value.first.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.second.c_str()),
-                       (DWORD)value.second.size() + 1);
-      RegCloseKey(hKey);
-    }
+    WriteInterfaceKey(DeviceInterfaceKeyPath(entry.guidClass, iface.strPath), entry.vKeyValues);
   }
   store.m_vDevices.push_back(device);
   return device.dwDevInst;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "advapi32.h"
 #include "device_interfaces.h"
 
 namespace t32posix {
@@ -29,5 +30,10 @@ struct CDeviceTableStore {
 };
 
 CDeviceTableStore& DeviceTableStore();
+
+// Interface keys ("Device Parameters") in the registry below HKEY_LOCAL_MACHINE.
+bool InterfaceKeysAvailable();
+void WriteInterfaceKey(const std::string& strKey, const std::vector<std::pair<std::string, std::string>>& vValues);
+LSTATUS OpenInterfaceKey(const std::string& strKey, REGSAM samDesired, HKEY* phKey);
 
 }  // namespace t32posix

@@ -65,7 +65,7 @@ const PublishedInterface* ResolveInterface(CDevInfoSet* pSet, PSP_DEVICE_INTERFA
 }
 
 DWORD InterfaceFlags(const PublishedDevice& device, const PublishedInterface& iface) {
-  DWORD dwFlags = iface.entry.dwFlags & SPINT_ACTIVE;
+  DWORD dwFlags = iface.entry.dwFlags & (SPINT_ACTIVE | SPINT_REMOVED);
   if (!device.bPresent) dwFlags = SPINT_REMOVED;
   return dwFlags;
 }
@@ -220,7 +220,7 @@ HKEY WINAPI SetupDiOpenDeviceInterfaceRegKey(HDEVINFO DeviceInfoSet, PSP_DEVICE_
   if (!pIface) return (HKEY)INVALID_HANDLE_VALUE;
   HKEY hKey = NULL;
   std::string strKey = DeviceInterfaceKeyPath(pIface->entry.guidClass, pIface->strPath);
-  LSTATUS status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, strKey.c_str(), 0, samDesired, &hKey);
+  LSTATUS status = OpenInterfaceKey(strKey, samDesired, &hKey);
   if (status != ERROR_SUCCESS) {
     SetLastError((DWORD)status);
     return (HKEY)INVALID_HANDLE_VALUE;
