@@ -183,15 +183,19 @@ void CEmuPin::TransferLocked(CStreamRequest& request, ULONG ulFrames) {
             entry.second->wfx.Format.wBitsPerSample == m_wfx.Format.wBitsPerSample)
           pLoop = entry.second;
     }
-    for (ULONG f = 0; f < ulFrames; ++f) {
-      BYTE* pbFrame = pbData + cbBegin + (size_t)f * m_ulBlockAlign;
-      ULONGLONG ullFrame = m_ullFrames + f;
-      if (eSource == CaptureSource::kTestSignal) {
-        WriteTestSignalFrame(ullFrame, m_wfx, pbFrame);
-      } else if (pLoop && (ullFrame + 1) * m_ulBlockAlign <= pLoop->vbData.size()) {
-        memcpy(pbFrame, pLoop->vbData.data() + ullFrame * m_ulBlockAlign, m_ulBlockAlign);
-      } else {
-        memset(pbFrame, m_wfx.Format.wBitsPerSample == 8 ? 0x80 : 0, m_ulBlockAlign);
+    if (eSource == CaptureSource::kSilence || (eSource == CaptureSource::kLoopback && !pLoop)) {
+      memset(pbData + cbBegin, m_wfx.Format.wBitsPerSample == 8 ? 0x80 : 0, cbEnd - cbBegin);
+    } else {
+      for (ULONG f = 0; f < ulFrames; ++f) {
+        BYTE* pbFrame = pbData + cbBegin + (size_t)f * m_ulBlockAlign;
+        ULONGLONG ullFrame = m_ullFrames + f;
+        if (eSource == CaptureSource::kTestSignal) {
+          WriteTestSignalFrame(ullFrame, m_wfx, pbFrame);
+        } else if (pLoop && (ullFrame + 1) * m_ulBlockAlign <= pLoop->vbData.size()) {
+          memcpy(pbFrame, pLoop->vbData.data() + ullFrame * m_ulBlockAlign, m_ulBlockAlign);
+        } else {
+          memset(pbFrame, m_wfx.Format.wBitsPerSample == 8 ? 0x80 : 0, m_ulBlockAlign);
+        }
       }
     }
     request.pHeader->DataUsed = (ULONG)cbEnd;

@@ -57,6 +57,13 @@ void CEmulatedDevice::SetCaptureSource(CaptureSource eSource) {
   m_pCore->m_desc.eCaptureSource = eSource;
 }
 
+void CEmulatedDevice::EditDescription(const std::function<void(DeviceDescription&)>& fnEdit) {
+  std::lock_guard<std::mutex> guard(m_pCore->m_lock);
+  size_t nFilters = m_pCore->m_desc.vFilters.size();
+  fnEdit(m_pCore->m_desc);
+  m_pCore->m_desc.vFilters.resize(nFilters);
+}
+
 std::vector<BYTE> CEmulatedDevice::Recording(size_t nFilter, ULONG ulPinId) const {
   std::lock_guard<std::mutex> guard(m_pCore->m_lock);
   auto it = m_pCore->m_mapRecordings.find(std::make_pair(nFilter, ulPinId));

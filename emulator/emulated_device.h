@@ -4,6 +4,7 @@
 // queued requests never complete.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,6 +35,10 @@ class CEmulatedDevice {
   void SetZeroSizeQuery(bool bZero);
   void SetClockSpeed(double dSpeed);
   void SetCaptureSource(CaptureSource eSource);
+
+  // Changes the description in place: answers, names, switches. The number of filters
+  // must stay as it is while handles are open.
+  void EditDescription(const std::function<void(DeviceDescription&)>& fnEdit);
 
   // What the render instance last opened on a pin factory played so far, and its format.
   std::vector<BYTE> Recording(size_t nFilter, ULONG ulPinId) const;
