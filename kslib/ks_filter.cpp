@@ -5,6 +5,10 @@
 
 namespace {
 
+// KSPROPSETID_Topology by its published value. The MinGW-w64 import library defines the
+// symbol with the value of KSPROPSETID_TopologyNode, which a real filter would refuse.
+const GUID kPropSetIdTopology = {0x720D4AC0, 0x7533, 0x11D0, {0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00}};
+
 // More pin factories than any audio filter has; a larger count is a broken answer that
 // would otherwise send billions of property requests.
 constexpr ULONG kMaxPinFactories = 256;
@@ -196,7 +200,7 @@ HRESULT CKsFilter::EnumerateNodes() {
 
   PKSMULTIPLE_ITEM pItems = NULL;
   ULONG cbItems = 0;
-  HRESULT hr = GetPropertyMulti(KSPROPSETID_Topology, KSPROPERTY_TOPOLOGY_NODES, &pItems, &cbItems);
+  HRESULT hr = GetPropertyMulti(kPropSetIdTopology, KSPROPERTY_TOPOLOGY_NODES, &pItems, &cbItems);
   if (SUCCEEDED(hr) && pItems == NULL) hr = E_FAIL;  // no size came back: nothing to read
   if (FAILED(hr)) {
     TraceMessage(KSTRACE_ENUMERATION, "Failed to get property KSPROPSETID_Topology.KSPROPERTY_TOPOLOGY_NODES");
