@@ -1,5 +1,6 @@
 // End to end through the layer alone: enumerate, open the emulated pins, run them, move
 // one second of audio, and compare what the device played or delivered.
+#include <algorithm>
 #include <vector>
 
 #include "emulator/test_signal.h"
@@ -173,6 +174,47 @@ TEST_F(StreamTest, CapturedSecondCarriesTheTestSignal) {
   for (ULONG f = 0; f < kRate; ++f) t32emu::WriteTestSignalFrame(f, wfx, vbExpected.data() + f * wfx.Format.nBlockAlign);
   ASSERT_EQ(vbCaptured.size(), (size_t)kRate * wfx.Format.nBlockAlign);
   EXPECT_TRUE(vbCaptured == vbExpected);
+}
+
+// With the loopback source the capture pin delivers what the render pin played, frame
+// for frame from the start of each stream.
+TEST_F(StreamTest, LoopbackCaptureReturnsTheRenderedFrames) {
+  t32emu::DeviceDescription desc = t32emu::Ternix32Description();
+  desc.dClockSpeed = 0;  // unthrottled
+  desc.eCaptureSource = t32emu::CaptureSource::kLoopback;
+  PlugDevice(desc);
+  const size_t cbPacket = kFramesPerPacket * kChannels * kBits / 8;
+  std::vector<BYTE> vbSignal = RenderSignal(cbPacket * 3);
+
+  CKsAudPin* pRender = OpenPin(nullptr, true);
+  ASSERT_NE(pRender, nullptr);
+  ASSERT_EQ(pRender->SetState(KSSTATE_RUN), S_OK);
+  std::vector<Packet> vPackets(1);
+  InitPackets(vPackets);
+  Packet& p = vPackets[0];
+  for (int i = 0; i < 3; ++i) {
+    memcpy(p.vbData.data(), vbSignal.data() + i * cbPacket, cbPacket);
+    p.header.DataUsed = (ULONG)cbPacket;
+    ASSERT_EQ(pRender->WriteData(&p.header, &p.overlapped), S_OK);
+    ASSERT_EQ(WaitForSingleObject(p.overlapped.hEvent, 2000), WAIT_OBJECT_0);
+  }
+
+  std::unique_ptr<CKsAudRenFilter> pKeepRender = std::move(m_pRender);
+  CKsAudPin* pCapture = OpenPin(nullptr, false);
+  ASSERT_NE(pCapture, nullptr);
+  ASSERT_EQ(pCapture->SetState(KSSTATE_RUN), S_OK);
+  std::vector<BYTE> vbCaptured;
+  for (int i = 0; i < 4; ++i) {
+    p.header.DataUsed = 0;
+    ASSERT_EQ(pCapture->ReadData(&p.header, &p.overlapped), S_OK);
+    ASSERT_EQ(WaitForSingleObject(p.overlapped.hEvent, 2000), WAIT_OBJECT_0);
+    vbCaptured.insert(vbCaptured.end(), p.vbData.begin(), p.vbData.begin() + p.header.DataUsed);
+  }
+  ASSERT_EQ(vbCaptured.size(), cbPacket * 4);
+  EXPECT_TRUE(std::equal(vbSignal.begin(), vbSignal.end(), vbCaptured.begin()));
+  // Past what was played the loop gives silence.
+  EXPECT_TRUE(std::all_of(vbCaptured.begin() + cbPacket * 3, vbCaptured.end(), [](BYTE b) { return b == 0; }));
+  ClosePackets(vPackets);
 }
 
 // Stopping flushes what is queued; a stall holds completions back; after an unplug queued
