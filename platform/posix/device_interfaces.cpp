@@ -38,6 +38,21 @@ std::string DeviceInterfaceKeyPath(REFGUID guidClass, const std::string& strPath
          strReference + "\\Device Parameters";
 }
 
+void WriteInterfaceKey(const std::string& strKey, const std::vector<std::pair<std::string, std::string>>& vValues) {
+  HKEY hKey = NULL;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, strKey.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey, NULL) !=
+      ERROR_SUCCESS)
+    return;
+  for (const auto& value : vValues)
+    RegSetValueExA(hKey, value.first.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.second.c_str()),
+                   (DWORD)value.second.size() + 1);
+  RegCloseKey(hKey);
+}
+
+LSTATUS OpenInterfaceKey(const std::string& strKey, REGSAM samDesired, HKEY* phKey) {
+  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, strKey.c_str(), 0, samDesired, phKey);
+}
+
 DWORD PublishDevice(const DeviceNodeEntry& node, const std::vector<DeviceInterfaceEntry>& vInterfaces) {
   CDeviceTableStore& store = DeviceTableStore();
   std::lock_guard<std::mutex> guard(store.m_lock);

@@ -32,7 +32,6 @@ struct CDeviceTableStore {
 CDeviceTableStore& DeviceTableStore();
 
 // Interface keys ("Device Parameters") in the registry below HKEY_LOCAL_MACHINE.
-bool InterfaceKeysAvailable();
 void WriteInterfaceKey(const std::string& strKey, const std::vector<std::pair<std::string, std::string>>& vValues);
 LSTATUS OpenInterfaceKey(const std::string& strKey, REGSAM samDesired, HKEY* phKey);
 
