@@ -74,7 +74,6 @@ BOOL WINAPI GetThreadPriorityBoost(HANDLE hThread, PBOOL pDisablePriorityBoost);
 DWORD_PTR WINAPI SetThreadAffinityMask(HANDLE hThread, DWORD_PTR dwThreadAffinityMask);
 BOOL WINAPI GetProcessAffinityMask(HANDLE hProcess, PDWORD_PTR lpProcessAffinityMask, PDWORD_PTR lpSystemAffinityMask);
 BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
-void WINAPI ExitThread(DWORD dwExitCode);
 
 // ---- waitable timers ----
 typedef void(CALLBACK* PTIMERAPCROUTINE)(LPVOID, DWORD, DWORD);

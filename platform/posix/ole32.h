@@ -35,7 +35,8 @@ HRESULT WINAPI CoCreateGuid(GUID* pguid);
 // Writes "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" (upper case) and its zero; returns the
 // number of characters written including the zero, or 0 when cchMax is below 39.
 int WINAPI StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);
-// Parses the braced registry form; anything else gives CO_E_CLASSSTRING.
+// Parses the braced registry form; a null pointer gives GUID_NULL, anything else
+// CO_E_CLASSSTRING.
 HRESULT WINAPI CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid);
 HRESULT WINAPI CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
 HRESULT WINAPI CoInitialize(LPVOID pvReserved);

@@ -237,6 +237,7 @@ inline HRESULT HRESULT_FROM_WIN32(DWORD x) {
 #define ERROR_CLASS_ALREADY_EXISTS 1410L
 #define ERROR_TIMEOUT 1460L
 #define ERROR_INVALID_USER_BUFFER 1784L
+#define ERROR_INVALID_ADDRESS 487L
 
 #define STATUS_WAIT_0 ((DWORD)0x00000000L)
 #define STATUS_ABANDONED_WAIT_0 ((DWORD)0x00000080L)
@@ -272,3 +273,8 @@ inline bool operator!=(REFGUID a, REFGUID b) { return !IsEqualGUID(a, b); }
   inline constexpr GUID name = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}
 
 DEFINE_GUID(GUID_NULL, 0x00000000, 0x0000, 0x0000, 0, 0, 0, 0, 0, 0, 0, 0);
+
+#define ZeroMemory(p, n) std::memset((p), 0, (n))
+#define FillMemory(p, n, v) std::memset((p), (v), (n))
+#define CopyMemory(d, s, n) std::memcpy((d), (s), (n))
+#define MoveMemory(d, s, n) std::memmove((d), (s), (n))

@@ -1,0 +1,29 @@
+// What tests (and tools) of the Linux build can see and switch inside the subset, beyond
+// the Windows functions themselves.
+#pragma once
+
+#include <string>
+
+#include "win_types.h"
+
+namespace t32posix {
+
+// Makes the next n heap allocations (HeapAlloc, HeapReAlloc, HeapCreate) fail with a
+// null result, so every out-of-memory path can be exercised; 0 switches it off.
+void FailNextHeapAllocations(int n);
+// Blocks currently allocated from a heap (leak checks).
+size_t HeapLiveBlocks(HANDLE hHeap);
+// Live heaps created by HeapCreate.
+size_t LiveHeapCount();
+
+// Everything written with OutputDebugStringA since the last clear, in order.
+std::string DebugOutput();
+void ClearDebugOutput();
+
+// Outstanding timeBeginPeriod requests.
+int TimerPeriodRequests();
+
+// Open handles in this process.
+size_t OpenHandleCount();
+
+}  // namespace t32posix
