@@ -1,14 +1,19 @@
 #include "asio_driver/dsd_converter.h"
 
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
+// SSE2 where the target has it (every x86-64 processor; 32-bit x86 builds are asked for it),
+// plain C++ otherwise. Both give the same results.
+#ifndef DSD_SSE2
 #if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
 #define DSD_SSE2 1
-#include <emmintrin.h>
 #else
 #define DSD_SSE2 0
+#endif
+#endif
+#if DSD_SSE2
+#include <emmintrin.h>
 #endif
 
 // How the arithmetic is organised
@@ -61,18 +66,12 @@ const double kFirCoef[80] = {
     -0.00000275299,  -0.000001564622, -0.000000819564, -0.00000037998,  -0.000000156462,
 };
 
-// The half-band taps that are not zero, in the order they are summed: history index
-// (0 = newest) and coefficient.
-struct HALF_BAND_TAP {
-  int iHistory;
-  double dCoef;
-};
-const int kHalfBandNonZero = 15;
-const HALF_BAND_TAP kHalfBand[kHalfBandNonZero] = {
-    {0, 0.000162583776},  {2, -0.001165683847}, {4, 0.004729037639},  {6, -0.014184004162},
-    {8, 0.035739544313},  {10, -0.08651175024}, {12, 0.311232027598}, {13, 0.5},
-    {14, 0.311232027598}, {16, -0.08651175024}, {18, 0.035739544313}, {20, -0.014184004162},
-    {22, 0.004729037639}, {24, -0.001165683847}, {26, 0.000162583776},
+// Half-band coefficients of taps 0, 2, 4, ..., 12 and of the centre tap 13; tap 26 - i has
+// the coefficient of tap i, and the other odd taps are 0. A half-band output is summed over
+// the taps that are not 0 in the order 0, 2, ..., 12, 13, 14, ..., 26 (tap 0 the newest).
+const double kHalfBandCoef[8] = {
+    0.000162583776, -0.001165683847, 0.004729037639, -0.014184004162,
+    0.035739544313, -0.08651175024,  0.311232027598, 0.5,
 };
 
 // Noise shaper, two sections of (c0, c1, c2, c3).
@@ -153,7 +152,6 @@ DSD_INLINE double FirstStage(TABLE_SET pNew, TABLE_SET pOld, const BYTE* p) {
 #if DSD_SSE2
 typedef __m128d D2;
 DSD_INLINE D2 Load2(const double* p) { return _mm_loadu_pd(p); }
-DSD_INLINE D2 Gather2(const double* pLow, const double* pHigh) { return _mm_loadh_pd(_mm_load_sd(pLow), pHigh); }
 DSD_INLINE D2 Splat2(double d) { return _mm_set1_pd(d); }
 DSD_INLINE D2 Add2(D2 a, D2 b) { return _mm_add_pd(a, b); }
 DSD_INLINE D2 Mul2(D2 a, D2 b) { return _mm_mul_pd(a, b); }
@@ -164,7 +162,6 @@ struct D2 {
   double lo, hi;
 };
 DSD_INLINE D2 Load2(const double* p) { return D2{p[0], p[1]}; }
-DSD_INLINE D2 Gather2(const double* pLow, const double* pHigh) { return D2{*pLow, *pHigh}; }
 DSD_INLINE D2 Splat2(double d) { return D2{d, d}; }
 DSD_INLINE D2 Add2(D2 a, D2 b) { return D2{a.lo + b.lo, a.hi + b.hi}; }
 DSD_INLINE D2 Mul2(D2 a, D2 b) { return D2{a.lo * b.lo, a.hi * b.hi}; }
@@ -172,29 +169,39 @@ DSD_INLINE double Low(D2 a) { return a.lo; }
 DSD_INLINE double High(D2 a) { return a.hi; }
 #endif
 
-// The first-stage values at p (low lane) and p + 2 (high lane). The 22 bytes they read,
-// p[-19] ... p[2], are fetched as three 8-byte words (B[0 ... 7], B[8 ... 15], B[14 ... 21]
-// with B[i] = p[i - 19]) rather than one load per table lookup.
-DSD_INLINE D2 FirstStageTwo(TABLE_SET pNew, TABLE_SET pOld, const BYTE* p) {
+// The first-stage values at p and p + 2 (*pdLow, *pdHigh). The 22 bytes they read,
+// B[i] = p[i - 19] for i = 0 ... 21, are fetched as three 8-byte words rather than one load
+// per table lookup, and the two values are computed side by side as independent chains.
+DSD_INLINE void FirstStageTwo(TABLE_SET pNew, TABLE_SET pOld, const BYTE* p, double* pdLow, double* pdHigh) {
   ULONGLONG q0, q1, q2;  // little-endian: byte i of a word is bits 8i ... 8i + 7
-  memcpy(&q0, p - 19, 8);
-  memcpy(&q1, p - 11, 8);
-  memcpy(&q2, p - 5, 8);
-#define DSD_B(i) ((i) < 8 ? (UINT)(q0 >> (8 * (i))) & 0xFF : (i) < 16 ? (UINT)(q1 >> (8 * ((i) - 8))) & 0xFF : (UINT)(q2 >> (8 * ((i) - 14))) & 0xFF)
-#define DSD_PAIR2(t) Add2(Gather2(&pNew[t][DSD_B(19 - (t))], &pNew[t][DSD_B(21 - (t))]), Gather2(&pOld[t][DSD_B(t)], &pOld[t][DSD_B((t) + 2)]))
-  D2 x = DSD_PAIR2(0);
-  x = Add2(x, DSD_PAIR2(1));
-  x = Add2(x, DSD_PAIR2(2));
-  x = Add2(x, DSD_PAIR2(3));
-  x = Add2(x, DSD_PAIR2(4));
-  x = Add2(x, DSD_PAIR2(5));
-  x = Add2(x, DSD_PAIR2(6));
-  x = Add2(x, DSD_PAIR2(7));
-  x = Add2(x, DSD_PAIR2(8));
-  x = Add2(x, DSD_PAIR2(9));
-#undef DSD_PAIR2
+  memcpy(&q0, p - 19, 8);  // B[0 ... 7]
+  memcpy(&q1, p - 11, 8);  // B[8 ... 15]
+  memcpy(&q2, p - 5, 8);   // B[14 ... 21]
+#define DSD_B(i)                                     \
+  ((i) < 8 ? (UINT)(q0 >> (8 * (i))) & 0xFF          \
+   : (i) < 16 ? (UINT)(q1 >> (8 * ((i) - 8))) & 0xFF \
+              : (UINT)(q2 >> (8 * ((i) - 14))) & 0xFF)
+#define DSD_LOW(t) (pNew[t][DSD_B(19 - (t))] + pOld[t][DSD_B(t)])
+#define DSD_HIGH(t) (pNew[t][DSD_B(21 - (t))] + pOld[t][DSD_B((t) + 2)])
+  double x = DSD_LOW(0), y = DSD_HIGH(0);
+#define DSD_STEP(t) \
+  x += DSD_LOW(t);  \
+  y += DSD_HIGH(t);
+  DSD_STEP(1)
+  DSD_STEP(2)
+  DSD_STEP(3)
+  DSD_STEP(4)
+  DSD_STEP(5)
+  DSD_STEP(6)
+  DSD_STEP(7)
+  DSD_STEP(8)
+  DSD_STEP(9)
+#undef DSD_STEP
+#undef DSD_HIGH
+#undef DSD_LOW
 #undef DSD_B
-  return x;
+  *pdLow = x;
+  *pdHigh = y;
 }
 
 DSD_INLINE void StoreLittleEndian(BYTE* p, LONG v, int cb) {
@@ -319,6 +326,42 @@ DSD_INLINE void SaveShaper(const SHAPER& st, double* pdLatest, double* pdPreviou
 }
 #endif
 
+// Half-band outputs for the two samples whose newest inputs are e[0] and e[1] (the
+// even-numbered inputs, oldest at e[-13]) and whose centre inputs are o[0] and o[1]; taps in
+// the order 0, 2, ..., 12, 13, 14, ..., 26. c0 ... c7 are the coefficients of taps 0, 2,
+// ..., 12 and 13 (the filter is symmetric).
+#define DSD_HALF_BAND_TAPS(X)                                                          \
+  X(c1, -1) X(c2, -2) X(c3, -3) X(c4, -4) X(c5, -5) X(c6, -6) DSD_CENTRE X(c6, -7) X(c5, -8) \
+      X(c4, -9) X(c3, -10) X(c2, -11) X(c1, -12) X(c0, -13)
+
+DSD_INLINE D2 HalfBandTwo(const double* e, const double* o, D2 c0, D2 c1, D2 c2, D2 c3, D2 c4, D2 c5, D2 c6, D2 c7) {
+  D2 v = Mul2(c0, Load2(e));
+#define DSD_CENTRE v = Add2(v, Mul2(c7, Load2(o)));
+#define DSD_TAP(c, k) v = Add2(v, Mul2(c, Load2(e + (k))));
+  DSD_HALF_BAND_TAPS(DSD_TAP)
+#undef DSD_TAP
+#undef DSD_CENTRE
+  return v;
+}
+
+// The same for samples g ... g + 3 as two pairs side by side.
+DSD_INLINE void HalfBandFour(const double* e, const double* o, D2 c0, D2 c1, D2 c2, D2 c3, D2 c4, D2 c5, D2 c6,
+                             D2 c7, D2* pv0, D2* pv1) {
+  D2 v0 = Mul2(c0, Load2(e));
+  D2 v1 = Mul2(c0, Load2(e + 2));
+#define DSD_CENTRE                        \
+  v0 = Add2(v0, Mul2(c7, Load2(o)));      \
+  v1 = Add2(v1, Mul2(c7, Load2(o + 2)));
+#define DSD_TAP(c, k)                          \
+  v0 = Add2(v0, Mul2(c, Load2(e + (k))));      \
+  v1 = Add2(v1, Mul2(c, Load2(e + 2 + (k))));
+  DSD_HALF_BAND_TAPS(DSD_TAP)
+#undef DSD_TAP
+#undef DSD_CENTRE
+  *pv0 = v0;
+  *pv1 = v1;
+}
+
 }  // namespace
 
 // Per channel: the bytes the first stage still needs and the half-band history.
@@ -358,12 +401,10 @@ void ConvertChannel(DSD_FIR_STATE* pFir, DSD_SHAPER_STATE* pShaper, const BYTE* 
 
   // Gain 2 and the PCM scale folded into the coefficients.
   const double dScale = 2.0 * (kBytes == 4 ? 2147483648.0 : kBytes == 3 ? 8388608.0 : 32768.0);
-  double d[kHalfBandNonZero];
-  for (int i = 0; i < kHalfBandNonZero; i++) {
-    d[i] = kHalfBand[i].dCoef * dScale;
+  double d[8];
+  for (int i = 0; i < 8; i++) {
+    d[i] = kHalfBandCoef[i] * dScale;
   }
-  // The half-band filter is symmetric: taps i and 26 - i share a coefficient, so eight
-  // registers hold all of them.
   const D2 c0 = Splat2(d[0]), c1 = Splat2(d[1]), c2 = Splat2(d[2]), c3 = Splat2(d[3]);
   const D2 c4 = Splat2(d[4]), c5 = Splat2(d[5]), c6 = Splat2(d[6]), c7 = Splat2(d[7]);
 
@@ -391,12 +432,8 @@ void ConvertChannel(DSD_FIR_STATE* pFir, DSD_SHAPER_STATE* pShaper, const BYTE* 
   for (int q = 0; q < 14; q++) rgdEven[q] = pFir->m_rgdFed[2 * q];
   for (int q = 0; q < 13; q++) rgdOdd[q] = pFir->m_rgdFed[2 * q + 1];
   // First stage for group gCall of the call, stored for group g of the block.
-#define DSD_FIRST_STAGE(gCall, g)                                                     \
-  do {                                                                                \
-    D2 x = FirstStageTwo(pNew, pOld, DSD_GROUP(gCall) + 1);                           \
-    rgdOdd[13 + (g)] = Low(x);                                                        \
-    rgdEven[14 + (g)] = High(x);                                                      \
-  } while (0)
+#define DSD_FIRST_STAGE(gCall, g) \
+  FirstStageTwo(pNew, pOld, DSD_GROUP(gCall) + 1, &rgdOdd[13 + (g)], &rgdEven[14 + (g)])
 
   const int nGroups = n / 4;
   for (int g = 0; g < kAhead && g < nGroups; g++) {
@@ -410,6 +447,17 @@ void ConvertChannel(DSD_FIR_STATE* pFir, DSD_SHAPER_STATE* pShaper, const BYTE* 
       }
     }
     int g = 0;
+    if (kAhead == 0) {
+      // Four samples at a time: two independent chains of additions keep the processor's
+      // floating-point queue from filling with operations that wait for each other.
+      for (; g + 3 < nBlock; g += 4) {
+        D2 v0, v1;
+        HalfBandFour(rgdEven + 14 + g, rgdOdd + 7 + g, c0, c1, c2, c3, c4, c5, c6, c7, &v0, &v1);
+        EmitTwo<kBytes>(v0, pOut, cbStep);
+        EmitTwo<kBytes>(v1, pOut + 2 * cbStep, cbStep);
+        pOut += 4 * cbStep;
+      }
+    }
     for (; g + 1 < nBlock; g += 2) {
       const int gAhead = gBlock + g + kAhead;
       if (kAhead == 0) {
@@ -419,23 +467,7 @@ void ConvertChannel(DSD_FIR_STATE* pFir, DSD_SHAPER_STATE* pShaper, const BYTE* 
       } else if (gAhead < nGroups) {
         DSD_FIRST_STAGE(gAhead, g + kAhead);
       }
-      // Samples g and g + 1; tap order 0, 2, ..., 12, 13, 14, ..., 26.
-      const double* e = rgdEven + 14 + g;
-      D2 v = Mul2(c0, Load2(e));
-      v = Add2(v, Mul2(c1, Load2(e - 1)));
-      v = Add2(v, Mul2(c2, Load2(e - 2)));
-      v = Add2(v, Mul2(c3, Load2(e - 3)));
-      v = Add2(v, Mul2(c4, Load2(e - 4)));
-      v = Add2(v, Mul2(c5, Load2(e - 5)));
-      v = Add2(v, Mul2(c6, Load2(e - 6)));
-      v = Add2(v, Mul2(c7, Load2(rgdOdd + 7 + g)));
-      v = Add2(v, Mul2(c6, Load2(e - 7)));
-      v = Add2(v, Mul2(c5, Load2(e - 8)));
-      v = Add2(v, Mul2(c4, Load2(e - 9)));
-      v = Add2(v, Mul2(c3, Load2(e - 10)));
-      v = Add2(v, Mul2(c2, Load2(e - 11)));
-      v = Add2(v, Mul2(c1, Load2(e - 12)));
-      v = Add2(v, Mul2(c0, Load2(e - 13)));
+      D2 v = HalfBandTwo(rgdEven + 14 + g, rgdOdd + 7 + g, c0, c1, c2, c3, c4, c5, c6, c7);
       if (kBytes == 2) {
         StoreLittleEndian(pOut, Shape(shaper, Low(v)), 2);
         StoreLittleEndian(pOut + cbStep, Shape(shaper, High(v)), 2);
@@ -450,7 +482,7 @@ void ConvertChannel(DSD_FIR_STATE* pFir, DSD_SHAPER_STATE* pShaper, const BYTE* 
       double v = d[0] * e[0];
       for (int k = 1; k <= 6; k++) v += d[k] * e[-k];
       v += d[7] * rgdOdd[7 + g];
-      for (int k = 7; k <= 13; k++) v += d[k + 1] * e[-k];
+      for (int k = 7; k <= 13; k++) v += d[13 - k] * e[-k];
       if (kBytes == 2) {
         StoreLittleEndian(pOut, Shape(shaper, v), 2);
       } else {
