@@ -48,6 +48,10 @@ bool ParseHex(const wchar_t* p, int digits, uint32_t* value) {
 
 }  // namespace
 
+namespace t32posix {
+bool ComInitializedOnThisThread() { return t_nInitCount > 0; }
+}  // namespace t32posix
+
 extern "C" {
 
 HRESULT WINAPI CoCreateGuid(GUID* pguid) {
