@@ -460,12 +460,9 @@ void ConvertChannel(DSD_FIR_STATE* pFir, DSD_SHAPER_STATE* pShaper, const BYTE* 
     }
     for (; g + 1 < nBlock; g += 2) {
       const int gAhead = gBlock + g + kAhead;
-      if (kAhead == 0) {
-      } else if (gAhead + 1 < nGroups) {
+      if (kAhead > 0 && gAhead < nGroups) {
         DSD_FIRST_STAGE(gAhead, g + kAhead);
-        DSD_FIRST_STAGE(gAhead + 1, g + kAhead + 1);
-      } else if (gAhead < nGroups) {
-        DSD_FIRST_STAGE(gAhead, g + kAhead);
+        if (gAhead + 1 < nGroups) DSD_FIRST_STAGE(gAhead + 1, g + kAhead + 1);
       }
       D2 v = HalfBandTwo(rgdEven + 14 + g, rgdOdd + 7 + g, c0, c1, c2, c3, c4, c5, c6, c7);
       if (kBytes == 2) {
