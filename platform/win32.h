@@ -13,10 +13,18 @@
 #include <windows.h>
 #include <objbase.h>
 #include <mmsystem.h>
+#include <mmreg.h>
+#include <winioctl.h>
+#include <ks.h>
+#include <ksmedia.h>
+#include <setupapi.h>
 #else
 #include "posix/win_types.h"
 #include "posix/kernel32.h"
 #include "posix/winmm.h"
 #include "posix/ole32.h"
 #include "posix/advapi32.h"
+#include "posix/mmreg.h"
+#include "posix/ks.h"
+#include "posix/setupapi.h"
 #endif

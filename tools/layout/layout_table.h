@@ -45,4 +45,55 @@
   T32_VALUE((ULONG_PTR)HKEY_CURRENT_USER);               \
   T32_VALUE((ULONG_PTR)HKEY_CLASSES_ROOT);
 
-#define T32_LAYOUT_TABLE T32_LAYOUT_BASE
+// Kernel streaming, wave formats and SetupAPI. (KSPROPSETID_Topology is left out: the
+// MinGW-w64 import library gives that symbol a wrong value, so the KS layer spells it out.)
+#define T32_LAYOUT_KS                                         \
+  T32_SIZE(KSPROPERTY);                                       \
+  T32_SIZE(KSP_PIN);                                          \
+  T32_FIELD(KSP_PIN, PinId);                                  \
+  T32_SIZE(KSMULTIPLE_ITEM);                                  \
+  T32_SIZE(KSPIN_CINSTANCES);                                 \
+  T32_SIZE(KSPIN_CONNECT);                                    \
+  T32_FIELD(KSPIN_CONNECT, PinId);                            \
+  T32_FIELD(KSPIN_CONNECT, PinToHandle);                      \
+  T32_FIELD(KSPIN_CONNECT, Priority);                         \
+  T32_SIZE(KSDATAFORMAT);                                     \
+  T32_FIELD(KSDATAFORMAT, SubFormat);                         \
+  T32_SIZE(KSDATARANGE_AUDIO);                                \
+  T32_FIELD(KSDATARANGE_AUDIO, MaximumSampleFrequency);       \
+  T32_SIZE(KSSTREAM_HEADER);                                  \
+  T32_FIELD(KSSTREAM_HEADER, FrameExtent);                    \
+  T32_FIELD(KSSTREAM_HEADER, Data);                           \
+  T32_FIELD(KSSTREAM_HEADER, OptionsFlags);                   \
+  T32_SIZE(WAVEFORMATEX);                                     \
+  T32_SIZE(WAVEFORMATEXTENSIBLE);                             \
+  T32_FIELD(WAVEFORMATEXTENSIBLE, SubFormat);                 \
+  T32_SIZE(SP_DEVICE_INTERFACE_DATA);                         \
+  T32_SIZE(SP_DEVINFO_DATA);                                  \
+  T32_SIZE(SP_DEVICE_INTERFACE_DETAIL_DATA_A);                \
+  T32_FIELD(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);   \
+  T32_GUID(KSPROPSETID_Pin);                                  \
+  T32_GUID(KSPROPSETID_Connection);                           \
+  T32_GUID(KSINTERFACESETID_Standard);                        \
+  T32_GUID(KSMEDIUMSETID_Standard);                           \
+  T32_GUID(KSCATEGORY_AUDIO);                                 \
+  T32_GUID(KSCATEGORY_RENDER);                                \
+  T32_GUID(KSCATEGORY_CAPTURE);                               \
+  T32_GUID(KSDATAFORMAT_TYPE_AUDIO);                          \
+  T32_GUID(KSDATAFORMAT_SUBTYPE_PCM);                         \
+  T32_GUID(KSDATAFORMAT_SUBTYPE_IEEE_FLOAT);                  \
+  T32_GUID(KSDATAFORMAT_SPECIFIER_WAVEFORMATEX);              \
+  T32_GUID(KSNODETYPE_SPEAKER);                               \
+  T32_GUID(KSNODETYPE_VOLUME);                                \
+  T32_VALUE(IOCTL_KS_PROPERTY);                               \
+  T32_VALUE(IOCTL_KS_WRITE_STREAM);                           \
+  T32_VALUE(IOCTL_KS_READ_STREAM);                            \
+  T32_VALUE(IOCTL_KS_RESET_STATE);                            \
+  T32_VALUE(KSPROPERTY_PIN_NAME);                             \
+  T32_VALUE(KSPROPERTY_TOPOLOGY_NODES);                       \
+  T32_VALUE(KSPRIORITY_NORMAL);                               \
+  T32_VALUE(SPDRP_FRIENDLYNAME);                              \
+  T32_VALUE(DIGCF_DEVICEINTERFACE);                           \
+  T32_VALUE(SPINT_REMOVED);
+
+#define T32_LAYOUT_TABLE T32_LAYOUT_BASE T32_LAYOUT_KS
