@@ -18,6 +18,7 @@
 #include <ks.h>
 #include <ksmedia.h>
 #include <setupapi.h>
+#include <shellapi.h>
 #else
 #include "posix/win_types.h"
 #include "posix/kernel32.h"
