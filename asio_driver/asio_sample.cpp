@@ -3,11 +3,10 @@
 // their own files.
 #include "asio_driver/asio_sample.h"
 
-#include <cstdio>
-
 #include "asio_driver/device_discovery.h"
 #include "common/driver_state.h"
 #include "common/settings_store.h"
+#include "common/text_copy.h"
 
 namespace t32asio {
 namespace {
@@ -117,7 +116,7 @@ HRESULT CAsioSample::Discover(REFCLSID clsid) {
   CopyMemory(m_szDeviceName, info.m_szDeviceName, sizeof(m_szDeviceName));
   m_szSymbolicLink[MAX_PATH - 1] = 0;
   m_szDeviceName[MAX_PATH - 1] = 0;
-  if (!m_szDeviceName[0]) std::snprintf(m_szDeviceName, sizeof(m_szDeviceName), "%s", kDefaultDeviceName);
+  if (!m_szDeviceName[0]) t32::CopyText(m_szDeviceName, sizeof(m_szDeviceName), kDefaultDeviceName);
   m_bRecords = info.m_bRecords;
   m_bTimerPeriod = TRUE;
   return S_OK;
@@ -215,9 +214,8 @@ ASIOBool CAsioSample::init(void* sysHandle) {
 }
 
 void CAsioSample::getDriverName(char* name) {
-  if (!name) return;
   // Hosts give a 32-byte buffer: the name is cut to 31 characters and its zero.
-  std::snprintf(name, 32, "%s", m_szDeviceName);
+  t32::CopyText(name, 32, m_szDeviceName);
 }
 
 LONG CAsioSample::getDriverVersion() { return 2; }

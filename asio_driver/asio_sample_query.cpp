@@ -4,6 +4,7 @@
 
 #include "asio_driver/asio_sample.h"
 #include "common/driver_state.h"
+#include "common/text_copy.h"
 
 namespace t32asio {
 namespace {
@@ -124,7 +125,7 @@ ASIOError CAsioSample::getClockSources(ASIOClockSource* clocks, LONG* numSources
     clocks[0].associatedChannel = -1;
     clocks[0].associatedGroup = -1;
     clocks[0].isCurrentSource = ASIOTrue;
-    std::snprintf(clocks[0].name, sizeof(clocks[0].name), "%s", "Internal");
+    t32::CopyText(clocks[0].name, sizeof(clocks[0].name), "Internal");
   }
   *numSources = 1;
   return ASE_OK;
@@ -167,8 +168,10 @@ ASIOError CAsioSample::getChannelInfo(ASIOChannelInfo* info) {
   } else {
     info->type = m_nBits == 24 ? ASIOSTInt24LSB : m_nBits == 32 ? ASIOSTInt32LSB : ASIOSTInt16LSB;
   }
-  std::snprintf(info->name, sizeof(info->name), "%s_%s_%s", m_szDeviceName, bInput ? "IN" : "OUT",
-                info->channel == 0 ? "L" : "R");
+  // The name is cut to the 32 bytes of the host's field.
+  char name[MAX_PATH + 8];
+  std::snprintf(name, sizeof(name), "%s_%s_%s", m_szDeviceName, bInput ? "IN" : "OUT", info->channel == 0 ? "L" : "R");
+  t32::CopyText(info->name, sizeof(info->name), name);
   return ASE_OK;
 }
 
