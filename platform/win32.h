@@ -18,6 +18,7 @@
 #include <ks.h>
 #include <ksmedia.h>
 #include <setupapi.h>
+#include <shellapi.h>
 #else
 #include "posix/win_types.h"
 #include "posix/kernel32.h"
@@ -27,4 +28,6 @@
 #include "posix/mmreg.h"
 #include "posix/ks.h"
 #include "posix/setupapi.h"
+#include "posix/user32.h"
+#include "posix/shell32.h"
 #endif
