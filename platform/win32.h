@@ -28,4 +28,6 @@
 #include "posix/mmreg.h"
 #include "posix/ks.h"
 #include "posix/setupapi.h"
+#include "posix/user32.h"
+#include "posix/shell32.h"
 #endif

@@ -96,4 +96,20 @@
   T32_VALUE(DIGCF_DEVICEINTERFACE);                           \
   T32_VALUE(SPINT_REMOVED);
 
-#define T32_LAYOUT_TABLE T32_LAYOUT_BASE T32_LAYOUT_KS
+// Program starts and windows.
+#define T32_LAYOUT_SHELL                            \
+  T32_SIZE(SHELLEXECUTEINFOA);                      \
+  T32_FIELD(SHELLEXECUTEINFOA, lpVerb);             \
+  T32_FIELD(SHELLEXECUTEINFOA, nShow);              \
+  T32_FIELD(SHELLEXECUTEINFOA, hInstApp);           \
+  T32_FIELD(SHELLEXECUTEINFOA, dwHotKey);           \
+  T32_FIELD(SHELLEXECUTEINFOA, hProcess);           \
+  T32_VALUE(SEE_MASK_NOCLOSEPROCESS);               \
+  T32_VALUE(SEE_MASK_FLAG_NO_UI);                   \
+  T32_VALUE(SE_ERR_FNF);                            \
+  T32_VALUE(SE_ERR_NOASSOC);                        \
+  T32_VALUE(SW_SHOWNORMAL);                         \
+  T32_VALUE(ERROR_NO_ASSOCIATION);                  \
+  T32_VALUE(ERROR_INVALID_WINDOW_HANDLE);
+
+#define T32_LAYOUT_TABLE T32_LAYOUT_BASE T32_LAYOUT_KS T32_LAYOUT_SHELL
