@@ -18,6 +18,10 @@
 #include <ks.h>
 #include <ksmedia.h>
 #include <setupapi.h>
+// The HID headers of MinGW-w64 declare their functions without C linkage.
+extern "C" {
+#include <hidsdi.h>
+}
 #else
 #include "posix/win_types.h"
 #include "posix/kernel32.h"
@@ -27,4 +31,5 @@
 #include "posix/mmreg.h"
 #include "posix/ks.h"
 #include "posix/setupapi.h"
+#include "posix/hid.h"
 #endif
