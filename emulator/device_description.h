@@ -64,6 +64,7 @@ struct HidAnswerDescription {
   DWORD cbDelivered = 20;    // byte count the read completes with; any value (a short or
                              // lying count); the whole report lands in the reader's buffer
   DWORD dwDelayMs = 0;       // after the query (first answer) or after the answer before it
+  std::vector<BYTE> vbRawReport;  // when not empty, sent verbatim instead (any length)
 };
 
 // The HID control interface: a second device node, "HID\VID_vvvv&PID_pppp&MI_ii\<instance>",

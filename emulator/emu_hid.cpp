@@ -24,6 +24,7 @@ std::vector<BYTE> HidQueryReport() {
 }
 
 std::vector<BYTE> HidAnswerReport(const HidDescription& hid, const HidAnswerDescription& answer) {
+  if (!answer.vbRawReport.empty()) return answer.vbRawReport;
   std::vector<BYTE> vb(hid.wInputReportLength, 0);
   if (vb.size() > 3) vb[3] = kPresenceCommand | (answer.bPresentBit ? kPresentBit : 0);
   if (vb.size() > 5) {
