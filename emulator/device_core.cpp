@@ -1,6 +1,10 @@
 #include "emulator/device_core.h"
 
+#include <pthread.h>
+#include <sched.h>
 #include <strings.h>
+
+#include <cstdlib>
 
 #include <algorithm>
 
@@ -12,6 +16,15 @@ namespace t32emu {
 
 CDeviceCore::CDeviceCore(const DeviceDescription& desc) : m_desc(desc), m_clock(desc.dClockSpeed) {
   m_thread = std::thread([this] { Run(); });
+  // The device's clock is hardware, untouched by the host's load. When real-time threads
+  // are allowed (T32_REALTIME=1) the emulated clock gets the highest real-time priority,
+  // above the driver's time-critical threads, so that load on the host cannot slow it.
+  const char* realtime = std::getenv("T32_REALTIME");
+  if (realtime && realtime[0] == '1') {
+    sched_param param{};
+    param.sched_priority = sched_get_priority_max(SCHED_FIFO);
+    pthread_setschedparam(m_thread.native_handle(), SCHED_FIFO, &param);
+  }
 }
 
 CDeviceCore::~CDeviceCore() {
