@@ -141,14 +141,35 @@ class CAsioSample : public IASIO, public CUnknown {
   BOOL OwnsBlock() const { return m_block.IsOwnedBy(m_clsid); }
   t32::StatusBlock* Block() const { return m_block.Block(); }
 
+  // The stream thread's own state, touched by nothing else.
+  struct CStreamState {
+    LONG m_nEngineState;  // 0 stopped, 3 running
+    ULONG m_ulActiveDirections;  // bit 0 render, bit 1 capture
+    ULONG m_aulDirectionReady[2];
+    ULONG m_aulRenderDone[2];
+    ULONG m_aulCaptureDone[2];
+  };
+
  private:
   // Streaming engine (stream_engine.cpp).
-  friend class CStreamEngine;
   BOOL CreateEngineObjects();
   void CloseEngineObjects();
   ASIOError StartThreads();
   void StopThreads();
   void OutputCopy();
+  static DWORD WINAPI StreamThreadProc(LPVOID pv);
+  static DWORD WINAPI RelayThreadProc(LPVOID pv);
+  void StreamThreadMain();
+  void RelayThreadMain();
+  void ArmWatchdog();
+  void SetPinStates(KSSTATE ksState);
+  void StartSequence(CStreamState& st);
+  void TakePinsDown(CStreamState& st);
+  void CompletionStep(CStreamState& st, DWORD dwIndex);
+  void ProcessHalf(ULONG ulHalf);
+  void BufferSwitch(ULONG ulHalf);
+  void InputCopy(ULONG ulPacket, ULONG ulHalf);
+  void SendResetRequest();
   // Settings and helpers.
   void SelectCurrentEntries();
   void SaveSettings();

@@ -1,5 +1,7 @@
 #include "common/status_block_view.h"
 
+#include "common/text_copy.h"
+
 namespace t32 {
 
 BOOL CStatusBlockView::MapView() {
@@ -73,12 +75,7 @@ void CStatusBlockView::ReleaseIfOwned(REFGUID clsid) {
 }
 
 void CStatusBlockView::SetDeviceName(const char* pszName) {
-  if (!m_pBlock) return;
-  size_t n = 0;
-  if (pszName)
-    while (n < kDeviceNameSize - 1 && pszName[n]) ++n;
-  CopyMemory(m_pBlock->DeviceName, pszName ? pszName : "", n);
-  m_pBlock->DeviceName[n] = 0;
+  if (m_pBlock) CopyText(m_pBlock->DeviceName, kDeviceNameSize, pszName);
 }
 
 }  // namespace t32

@@ -18,6 +18,7 @@
 #include <ks.h>
 #include <ksmedia.h>
 #include <setupapi.h>
+#include <shellapi.h>
 // The HID headers of MinGW-w64 declare their functions without C linkage.
 extern "C" {
 #include <hidsdi.h>
