@@ -32,5 +32,7 @@ extern "C" {
 #include "posix/mmreg.h"
 #include "posix/ks.h"
 #include "posix/setupapi.h"
+#include "posix/user32.h"
+#include "posix/shell32.h"
 #include "posix/hid.h"
 #endif

@@ -75,6 +75,12 @@ DWORD_PTR WINAPI SetThreadAffinityMask(HANDLE hThread, DWORD_PTR dwThreadAffinit
 BOOL WINAPI GetProcessAffinityMask(HANDLE hProcess, PDWORD_PTR lpProcessAffinityMask, PDWORD_PTR lpSystemAffinityMask);
 BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode);
 
+// ---- processes ----
+// Process handles come from ShellExecuteExA (SEE_MASK_NOCLOSEPROCESS). The handle is
+// signalled when the program ends; until then its exit code is STILL_ACTIVE.
+BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
+DWORD WINAPI GetProcessId(HANDLE hProcess);
+
 // ---- waitable timers ----
 typedef void(CALLBACK* PTIMERAPCROUTINE)(LPVOID, DWORD, DWORD);
 HANDLE WINAPI CreateWaitableTimerA(LPSECURITY_ATTRIBUTES sa, BOOL bManualReset, LPCSTR lpTimerName);

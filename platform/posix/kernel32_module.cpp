@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "builtin_modules.h"
+#include "module_search.h"
 #include "root_folder.h"
 
 namespace t32posix {
@@ -72,8 +73,7 @@ CModule* ProgramModule() {
 
 bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
-// Where a module named without a folder is looked for: beside the program, then the
-// folders of T32_MODULE_PATH (colon-separated).
+// A module named without a folder is looked for in the module search folders.
 std::string ResolveLibrary(const std::string& name) {
   if (name.find('/') != std::string::npos) return name;
   std::string mapped = MapWindowsPath(name);
@@ -89,20 +89,7 @@ std::string ResolveLibrary(const std::string& name) {
     candidates.push_back("lib" + stem + ".so");
     candidates.push_back(stem + ".so");
   }
-  std::vector<std::string> folders;
-  std::string program = ProgramPath();
-  if (!program.empty()) folders.push_back(program.substr(0, program.rfind('/')));
-  if (const char* env = std::getenv("T32_MODULE_PATH")) {
-    std::string list = env;
-    size_t start = 0;
-    while (start <= list.size()) {
-      size_t end = list.find(':', start);
-      if (end == std::string::npos) end = list.size();
-      if (end > start) folders.push_back(list.substr(start, end - start));
-      start = end + 1;
-    }
-  }
-  for (const std::string& folder : folders)
+  for (const std::string& folder : ModuleSearchFolders())
     for (const std::string& candidate : candidates)
       if (FileExists(folder + "/" + candidate)) return folder + "/" + candidate;
   return std::string();
@@ -118,6 +105,23 @@ CModule* FindModule(HMODULE h) {
 }
 
 }  // namespace
+
+std::vector<std::string> ModuleSearchFolders() {
+  std::vector<std::string> folders;
+  std::string program = ProgramPath();
+  if (!program.empty()) folders.push_back(program.substr(0, program.rfind('/')));
+  if (const char* env = std::getenv("T32_MODULE_PATH")) {
+    std::string list = env;
+    size_t start = 0;
+    while (start <= list.size()) {
+      size_t end = list.find(':', start);
+      if (end == std::string::npos) end = list.size();
+      if (end > start) folders.push_back(list.substr(start, end - start));
+      start = end + 1;
+    }
+  }
+  return folders;
+}
 
 void RegisterBuiltinModule(const char* pszModuleName, const BuiltinExport* pExports) {
   CModuleTable& table = Modules();

@@ -49,7 +49,10 @@ std::string MapWindowsPath(const std::string& path) {
     for (char& c : rest)
       if (c == '\\') c = '/';
     while (!rest.empty() && rest[0] == '/') rest.erase(0, 1);
-    return RootFolder() + "/c/" + rest;
+    // The drive's root folder always exists, as C:\ does on Windows.
+    std::string drive = RootFolder() + "/c";
+    MakeFolders(drive);
+    return drive + "/" + rest;
   }
   return path;
 }

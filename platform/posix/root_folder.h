@@ -14,7 +14,7 @@ std::string RootFolder();
 // A path below the root folder ("registry", "c/Windows"...), its parent folders created.
 std::string RootPath(const std::string& relative);
 // Maps "C:\dir\file" (any case of the drive letter, either slash) to the file below the
-// root folder's c/ folder; other paths are returned unchanged.
+// root folder's c/ folder, which always exists; other paths are returned unchanged.
 std::string MapWindowsPath(const std::string& path);
 // Creates a folder and its parents; true when it exists afterwards.
 bool MakeFolders(const std::string& path);

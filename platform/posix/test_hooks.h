@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "win_types.h"
 
@@ -31,5 +32,27 @@ int TimerPeriodRequests();
 
 // Open handles in this process.
 size_t OpenHandleCount();
+
+// Every ShellExecuteA/ExA request made with this root folder, by any process, in order:
+// the request as given (verb, file, parameters, directory; empty where NULL), the Linux
+// program that was started for it (empty when none was) and the Windows error (0 when the
+// program started).
+struct LaunchRecord {
+  std::string strVerb;
+  std::string strFile;
+  std::string strParameters;
+  std::string strDirectory;
+  std::string strProgram;
+  DWORD dwError = 0;
+};
+std::vector<LaunchRecord> LaunchLog();
+void ClearLaunchLog();
+
+// Puts a top-level window with this title (and class name, when given) into the root
+// folder's window table for this process, as if a program had created it, so FindWindowA
+// finds it from any process; and takes it out again. The window vanishes by itself when
+// the process ends.
+HWND RegisterTestWindow(const char* pszTitle, const char* pszClass = nullptr);
+BOOL UnregisterTestWindow(HWND hwnd);
 
 }  // namespace t32posix

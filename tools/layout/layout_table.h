@@ -96,6 +96,22 @@
   T32_VALUE(DIGCF_DEVICEINTERFACE);                           \
   T32_VALUE(SPINT_REMOVED);
 
+// Program starts and windows.
+#define T32_LAYOUT_SHELL                            \
+  T32_SIZE(SHELLEXECUTEINFOA);                      \
+  T32_FIELD(SHELLEXECUTEINFOA, lpVerb);             \
+  T32_FIELD(SHELLEXECUTEINFOA, nShow);              \
+  T32_FIELD(SHELLEXECUTEINFOA, hInstApp);           \
+  T32_FIELD(SHELLEXECUTEINFOA, dwHotKey);           \
+  T32_FIELD(SHELLEXECUTEINFOA, hProcess);           \
+  T32_VALUE(SEE_MASK_NOCLOSEPROCESS);               \
+  T32_VALUE(SEE_MASK_FLAG_NO_UI);                   \
+  T32_VALUE(SE_ERR_FNF);                            \
+  T32_VALUE(SE_ERR_NOASSOC);                        \
+  T32_VALUE(SW_SHOWNORMAL);                         \
+  T32_VALUE(ERROR_NO_ASSOCIATION);                  \
+  T32_VALUE(ERROR_INVALID_WINDOW_HANDLE);
+
 // The HID class library.
 #define T32_LAYOUT_HID                                 \
   T32_SIZE(HIDD_ATTRIBUTES);                           \
@@ -110,4 +126,4 @@
   T32_VALUE(HIDP_STATUS_SUCCESS);                      \
   T32_VALUE(HIDP_STATUS_INVALID_PREPARSED_DATA);
 
-#define T32_LAYOUT_TABLE T32_LAYOUT_BASE T32_LAYOUT_KS T32_LAYOUT_HID
+#define T32_LAYOUT_TABLE T32_LAYOUT_BASE T32_LAYOUT_KS T32_LAYOUT_SHELL T32_LAYOUT_HID
