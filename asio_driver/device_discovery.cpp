@@ -5,6 +5,7 @@
 #include "asio_driver/device_discovery.h"
 
 #include "common/device_table.h"
+#include "common/text_copy.h"
 #include "kslib/kslib.h"
 
 namespace t32asio {
@@ -18,16 +19,6 @@ const struct {
   BYTE bBit;
   WORD wBits;
 } kWidths[] = {{1, 16}, {2, 24}, {3, 32}};
-
-// Copies a zero-terminated string into a field of MAX_PATH characters, cut to fit.
-void CopyField(CHAR (&szField)[MAX_PATH], const char* pszSource) {
-  size_t n = 0;
-  while (n < MAX_PATH - 1 && pszSource[n] != 0) {
-    szField[n] = pszSource[n];
-    ++n;
-  }
-  szField[n] = 0;
-}
 
 char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -79,9 +70,10 @@ WAVEFORMATEX ProbeFormat(WORD wBits) {
 // Looks at one enumerated filter. TRUE when it is the device's: then the width mask,
 // device name, symbolic link and records flag in *pInfo are its own.
 BOOL ProbeFilter(const char* pszPath, const char* pszFriendlyName, CDeviceInfo* pInfo) {
-  CopyField(pInfo->m_szSymbolicLink, pszPath);
+  t32::CopyText(pInfo->m_szSymbolicLink, sizeof(pInfo->m_szSymbolicLink), pszPath);
   if (FAILED(MatchDeviceId(pszPath))) return FALSE;
-  CopyField(pInfo->m_szDeviceName, pszFriendlyName[0] != 0 ? pszFriendlyName : kDefaultDeviceName);
+  t32::CopyText(pInfo->m_szDeviceName, sizeof(pInfo->m_szDeviceName),
+                pszFriendlyName[0] != 0 ? pszFriendlyName : kDefaultDeviceName);
   // Each candidate decides for itself whether the device records; an earlier one that
   // recorded but did not qualify says nothing about this one.
   pInfo->m_bRecords = 0;
