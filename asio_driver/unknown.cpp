@@ -1,22 +1,14 @@
 #include "asio_driver/unknown.h"
 
 namespace t32asio {
-namespace {
-
-// The object's own IUnknown when it is not aggregated: a thin face whose three slots are
-// the non-delegating ones. INonDelegatingUnknown has the same slot layout as IUnknown.
-IUnknown* AsUnknown(INonDelegatingUnknown* p) { return reinterpret_cast<IUnknown*>(p); }
-
-}  // namespace
-
-CUnknown::CUnknown(IUnknown* pUnkOuter) : m_pUnkOuter(pUnkOuter ? pUnkOuter : AsUnknown(this)) { AddObject(); }
+CUnknown::CUnknown(IUnknown* pUnkOuter) : m_pUnkOuter(pUnkOuter ? pUnkOuter : &m_inner) { AddObject(); }
 
 CUnknown::~CUnknown() { RemoveObject(); }
 
 HRESULT STDMETHODCALLTYPE CUnknown::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_INVALIDARG;
   if (IsEqualGUID(riid, IID_IUnknown)) {
-    *ppv = static_cast<INonDelegatingUnknown*>(this);
+    *ppv = static_cast<IUnknown*>(&m_inner);
     NonDelegatingAddRef();
     return S_OK;
   }

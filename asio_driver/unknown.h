@@ -33,7 +33,23 @@ class CUnknown : public INonDelegatingUnknown, public CModuleAllocated {
   LONG RefCount() const { return m_nRef; }
 
  protected:
+  // The object's own IUnknown, handed out for IID_IUnknown and used as the outer unknown
+  // when there is no aggregating object: its three operations are the non-delegating ones.
+  class CInnerUnknown : public IUnknown {
+   public:
+    explicit CInnerUnknown(CUnknown* pOwner) : m_pOwner(pOwner) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+      return m_pOwner->NonDelegatingQueryInterface(riid, ppv);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return m_pOwner->NonDelegatingAddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return m_pOwner->NonDelegatingRelease(); }
+
+   private:
+    CUnknown* m_pOwner;
+  };
+
   volatile LONG m_nRef = 0;
+  CInnerUnknown m_inner{this};
   IUnknown* m_pUnkOuter;
 };
 
