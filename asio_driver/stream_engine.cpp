@@ -266,6 +266,11 @@ void CAsioSample::CompletionStep(CStreamState& st, DWORD dwIndex) {
 
 void CAsioSample::ProcessHalf(ULONG ulHalf) {
   if (m_ullSwitchCount != 0) m_ullRunningPosition += m_ulBufferSize;
+  // The host's half is that of the buffer being switched to. It equals the completed
+  // packet's half while the engine keeps up; when completions of both halves are pending
+  // at once the wait reports the lower-numbered packet first, and taking its half would
+  // hand the host the half that the output copy does not read.
+  ulHalf = static_cast<ULONG>((m_ullRunningPosition / m_ulBufferSize) % 2);
   m_ullTimeStamp = NowNanoseconds();
   const ULONG packet = static_cast<ULONG>((m_ullRunningPosition / m_ulBufferSize + m_ulQueueDepth) % kPacketsPerPin);
   ForEachOpened(m_apActive[1], [&](CPinSlot& slot) {
