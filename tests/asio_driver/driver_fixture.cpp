@@ -65,7 +65,14 @@ void DriverTest::SetUp() {
   CurrentHost() = &m_host;
 }
 
+ULONG DriverTest::ReleaseDriver() {
+  IASIO* driver = m_host.m_pDriver;
+  m_host.m_pDriver = nullptr;
+  return driver ? driver->Release() : 0;
+}
+
 void DriverTest::TearDown() {
+  ReleaseDriver();
   m_block.Close();
   m_pDevice.reset();
   CurrentHost() = nullptr;

@@ -71,6 +71,9 @@ class DriverTest : public ::testing::Test {
   HRESULT Create(IASIO** ppDriver);
   // Creates and initialises the driver; fails the test when that fails.
   IASIO* CreateInitialized();
+  // Releases the driver the test created; the fixture does it when a test stops early, so a
+  // failed assertion never leaves the engine running into the next test.
+  ULONG ReleaseDriver();
   void SetUserDword(const char* pszName, DWORD dwValue);
   // Creates buffers for nIn inputs and nOut outputs of nFrames, with the test host.
   ASIOError CreateBuffers(IASIO* pDriver, LONG nIn, LONG nOut, LONG nFrames);

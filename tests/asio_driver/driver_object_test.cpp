@@ -52,7 +52,7 @@ TEST_F(DriverTest, PresentDeviceIsClaimedNamedAndAnsweredUnderItsClassIdentifier
   EXPECT_EQ(p, nullptr);
   EXPECT_EQ(driver->getDriverVersion(), 2);
 
-  EXPECT_EQ(driver->Release(), 0u);
+  EXPECT_EQ(ReleaseDriver(), 0u);
   EXPECT_EQ(t32posix::TimerPeriodRequests(), periods);
   EXPECT_EQ(m_block.Block()->DriverState, 0u);
   EXPECT_TRUE(IsEqualGUID(m_block.Block()->OwnerClsid, GUID_NULL));
@@ -98,7 +98,7 @@ TEST_F(DriverTest, InitPublishesTheDeviceAndBufferQueriesFollowTheRate) {
   EXPECT_EQ(driver->getLatencies(&inLatency, &outLatency), ASE_OK);
   EXPECT_EQ(inLatency, 440);
   EXPECT_EQ(block->CurrentSampleRate, 44100u);
-  driver->Release();
+  ReleaseDriver();
 }
 
 TEST_F(DriverTest, PreferencesFromTheBlockAndTheirFallbacks) {
@@ -127,7 +127,7 @@ TEST_F(DriverTest, PreferencesFromTheBlockAndTheirFallbacks) {
     info.isInput = ASIOFalse;
     EXPECT_EQ(driver->getChannelInfo(&info), ASE_OK);
     EXPECT_EQ(info.type, c.type) << c.bits;
-    driver->Release();
+    ReleaseDriver();
   }
 }
 
@@ -139,7 +139,7 @@ TEST_F(DriverTest, WithoutSettingsKeyTheLowestRateAndOnlySampleRateIsSavedAtTheE
   EXPECT_EQ(driver->getSampleRate(&rate), ASE_OK);
   EXPECT_EQ(rate, 32000.0);
   EXPECT_EQ(driver->setSampleRate(96000.0), ASE_OK);
-  driver->Release();
+  ReleaseDriver();
   HKEY hKey;
   ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, t32::kAsioDriverKey, 0, KEY_READ, &hKey), ERROR_SUCCESS);
   DWORD value = 0;
@@ -201,7 +201,7 @@ TEST_F(DriverTest, RatesClocksAndOptionalSelectors) {
   format.FormatType = 0;
   EXPECT_EQ(driver->future(kAsioGetIoFormat, &format), ASE_SUCCESS);
   EXPECT_EQ(format.FormatType, kASIODSDFormat);
-  driver->Release();
+  ReleaseDriver();
 }
 
 TEST_F(DriverTest, ChannelInfoNamesTypesAndRange) {
@@ -247,7 +247,7 @@ TEST_F(DriverTest, ChannelInfoNamesTypesAndRange) {
   ASSERT_TRUE(m_block.OpenExisting());
   EXPECT_EQ(m_block.Block()->CurrentBits, 32u);
   EXPECT_EQ(m_block.Block()->CurrentSampleRate, 88200u);
-  driver->Release();
+  ReleaseDriver();
 }
 
 TEST_F(DriverTest, NullHostPointersNeverCrash) {
@@ -270,7 +270,7 @@ TEST_F(DriverTest, NullHostPointersNeverCrash) {
   EXPECT_EQ(name[0], 'x');  // no text, the host's buffer untouched
   driver->getDriverName(name);
   EXPECT_LT(std::strlen(name), 32u);
-  driver->Release();
+  ReleaseDriver();
 }
 
 TEST_F(DriverTest, TransportCallsInTheWrongStateChangeNothing) {
@@ -282,7 +282,7 @@ TEST_F(DriverTest, TransportCallsInTheWrongStateChangeNothing) {
   EXPECT_EQ(driver->outputReady(), ASE_OK);
   ASSERT_TRUE(m_block.OpenExisting());
   EXPECT_EQ(m_block.Block()->DriverState, 2u);
-  driver->Release();
+  ReleaseDriver();
 }
 
 }  // namespace

@@ -94,7 +94,7 @@ TEST_P(OutputTest, ArrivesBitExactAfterTwoSilentPacketsWithPositionsAndTimeInfo)
     EXPECT_EQ(m_host.m_vFlags[i], i == 0 ? 0x17u : 0x07u) << i;
   }
   EXPECT_EQ(m_host.m_nResetRequests.load(), 0);
-  driver->Release();
+  ReleaseDriver();
 }
 
 INSTANTIATE_TEST_SUITE_P(DeviceSpeeds, OutputTest, ::testing::Values(20.0, 200.0));
@@ -117,7 +117,7 @@ TEST_F(StreamTest, InputReachesTheHostFromTheThirdBufferSwitch) {
   EXPECT_FALSE(inputSeen[0]);
   EXPECT_FALSE(inputSeen[1]);
   for (size_t i = 2; i < 12; ++i) EXPECT_TRUE(inputSeen[i]) << i;
-  driver->Release();
+  ReleaseDriver();
 }
 
 TEST_F(StreamTest, WithoutTimeInfoTheHostGetsPlainBufferSwitches) {
@@ -133,7 +133,7 @@ TEST_F(StreamTest, WithoutTimeInfoTheHostGetsPlainBufferSwitches) {
     EXPECT_EQ(m_host.m_vFlags[i], 0u);  // the plain callback carries no time info
     EXPECT_EQ(m_host.m_vPositions[i], i * kFrames);
   }
-  driver->Release();
+  ReleaseDriver();
 }
 
 TEST_F(StreamTest, DsdOutputIsTheConvertersOutput) {
@@ -190,7 +190,7 @@ TEST_F(StreamTest, DsdOutputIsTheConvertersOutput) {
       }
     }
   }
-  driver->Release();
+  ReleaseDriver();
 }
 
 TEST_F(StreamTest, StalledDeviceGivesExactlyOneResetRequestAndStillStopsAndDisposes) {
@@ -207,12 +207,13 @@ TEST_F(StreamTest, StalledDeviceGivesExactlyOneResetRequestAndStillStopsAndDispo
   EXPECT_GE(waited, 1500u);
   Sleep(2500);  // the watchdog has fired again by now: nobody hears it
   EXPECT_EQ(m_host.m_nResetRequests.load(), 1);
-  EXPECT_LE(m_host.m_nSwitches.load(), switches + 1);
+  // At most the completions already signalled when the device went away still arrive.
+  EXPECT_LE(m_host.m_nSwitches.load(), switches + 2);
   EXPECT_EQ(driver->stop(), ASE_OK);
   EXPECT_EQ(driver->disposeBuffers(), ASE_OK);
   ASSERT_TRUE(m_block.OpenExisting());
   EXPECT_EQ(m_block.Block()->DriverState, 2u);
-  driver->Release();
+  ReleaseDriver();
 }
 
 TEST_F(StreamTest, ResetRequestInTheBlockReachesARunningHostOnce) {
@@ -227,7 +228,7 @@ TEST_F(StreamTest, ResetRequestInTheBlockReachesARunningHostOnce) {
   EXPECT_EQ(m_block.Block()->ResetRequest, 0u);
   driver->stop();
   EXPECT_EQ(m_host.m_nResetRequests.load(), 1);
-  driver->Release();
+  ReleaseDriver();
 }
 
 TEST_F(StreamTest, ChannelsBeyondTheCountAreRefusedAndNothingIsLeft) {
@@ -256,7 +257,7 @@ TEST_F(StreamTest, ChannelsBeyondTheCountAreRefusedAndNothingIsLeft) {
   EXPECT_EQ(driver->disposeBuffers(), ASE_OK);
   EXPECT_EQ(m_pDevice->OpenPinCount(), 0u);
   EXPECT_EQ(t32posix::HeapLiveBlocks(t32asio::ModuleHeap()), before);
-  driver->Release();
+  ReleaseDriver();
 }
 
 TEST_F(StreamTest, AllocationFailuresDuringCreateBuffersReleaseEverything) {
@@ -278,7 +279,7 @@ TEST_F(StreamTest, AllocationFailuresDuringCreateBuffersReleaseEverything) {
     EXPECT_EQ(t32posix::OpenHandleCount(), handles) << n;
   }
   ASSERT_EQ(CreateBuffers(driver, 2, 2, kFrames), ASE_OK);
-  driver->Release();
+  ReleaseDriver();
 }
 
 TEST_F(StreamTest, RepeatedTransportAndBufferCyclesLeaveNothingBehind) {
@@ -303,7 +304,7 @@ TEST_F(StreamTest, RepeatedTransportAndBufferCyclesLeaveNothingBehind) {
   EXPECT_EQ(t32posix::HeapLiveBlocks(t32asio::ModuleHeap()), blocks);
   EXPECT_EQ(t32posix::OpenHandleCount(), handles);
   EXPECT_EQ(m_pDevice->OpenPinCount(), 0u);
-  driver->Release();
+  ReleaseDriver();
 }
 
 }  // namespace
