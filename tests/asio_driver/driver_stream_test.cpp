@@ -193,6 +193,40 @@ TEST_F(StreamTest, DsdOutputIsTheConvertersOutput) {
   ReleaseDriver();
 }
 
+// Two converters serve DSD output channels 0 and 1; further output channels of a wider
+// device carry silence rather than one-bit data played as PCM noise.
+TEST_F(StreamTest, DsdChannelsBeyondTheSecondAreSilent) {
+  t32emu::DeviceDescription desc = t32emu::Ternix32Description();
+  for (auto& pin : desc.vFilters[0].vPins)
+    if (pin.ulDataFlow == KSPIN_DATAFLOW_IN) pin.vRanges = t32emu::Ternix32Ranges(4);
+  Plug(20.0, desc);
+  SetUserDword(t32::kValueSampleRate, 88200);
+  IASIO* driver = CreateInitialized();
+  ASSERT_NE(driver, nullptr);
+  ASSERT_EQ(driver->setSampleRate(2822400.0), ASE_OK);
+  ASIOChannelInfo info{};
+  ASSERT_EQ(driver->getChannelInfo(&info), ASE_OK);
+  const LONG frames = 28224;
+  ASSERT_EQ(CreateBuffers(driver, 0, 4, frames), ASE_OK);
+  m_host.m_fnFill = [&](LONG half, int) {
+    for (int c = 0; c < 4; ++c) std::memset(OutputHalf(c, half), 0x5A + c, frames / 8);
+  };
+  ASSERT_EQ(driver->start(), ASE_OK);
+  ASSERT_TRUE(WaitUntil([&] { return m_host.m_nSwitches.load() >= 6; }));
+  driver->stop();
+  const std::vector<BYTE> rendered = Rendered();
+  const size_t pcmFrames = frames / 32, frameBytes = 16;
+  ASSERT_GE(rendered.size(), 6 * pcmFrames * frameBytes);
+  bool loud[4] = {false, false, false, false};
+  for (size_t n = 2 * pcmFrames; n < 6 * pcmFrames; ++n)
+    for (int c = 0; c < 4; ++c)
+      for (int b = 0; b < 4; ++b) loud[c] = loud[c] || rendered[n * frameBytes + 4 * c + b] != 0;
+  EXPECT_TRUE(loud[0]);
+  EXPECT_TRUE(loud[1]);
+  EXPECT_FALSE(loud[2]);
+  EXPECT_FALSE(loud[3]);
+}
+
 TEST_F(StreamTest, StalledDeviceGivesExactlyOneResetRequestAndStillStopsAndDisposes) {
   IASIO* driver = Prepare(48000, 24);
   ASSERT_NE(driver, nullptr);
