@@ -7,6 +7,7 @@
 // holds it, as the panel does, so the block outlives the driver objects that come and go.
 // --once prints the current view and ends. SIGINT and SIGTERM end it cleanly.
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -44,6 +45,7 @@ int main(int argc, char** argv) {
   bool bOpen = false;
   std::string last;
   DWORD dwStart = GetTickCount();
+  const bool bTerminal = isatty(STDOUT_FILENO) != 0;
   while (!g_bQuit) {
     if (!bOpen) bOpen = view.OpenExisting() != FALSE;
     std::string line;
@@ -58,7 +60,9 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (line != last) {
-      std::printf("status [%5.1f s] %s\n", (GetTickCount() - dwStart) / 1000.0, line.c_str());
+      // On a terminal, a progress line another program is redrawing is cleared first.
+      std::printf("%sstatus [%5.1f s] %s\n", bTerminal ? "\r\033[K" : "", (GetTickCount() - dwStart) / 1000.0,
+                  line.c_str());
       std::fflush(stdout);
       last = line;
     }
