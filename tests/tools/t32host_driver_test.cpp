@@ -19,7 +19,7 @@ namespace {
 using t32host::CWavFile;
 using t32host::WavFormat;
 
-int Run(const std::string& command, std::string* pOutput) {
+int RunCommand(const std::string& command, std::string* pOutput) {
   FILE* pipe = popen((command + " 2>&1").c_str(), "r");
   if (!pipe) return -1;
   char buffer[4096];
@@ -35,7 +35,7 @@ class DemoRoad : public ::testing::Test {
   void SetUp() override {
     setenv("T32_MODULE_PATH", T32_REGSVR32_FOLDER, 1);
     std::string out;
-    ASSERT_EQ(Run(std::string(T32_SHELLEXEC) + " --verb runas RegSvr32.exe '\"" + T32_DRIVER_MODULE + "\" /s'", &out), 0)
+    ASSERT_EQ(RunCommand(std::string(T32_SHELLEXEC) + " --verb runas RegSvr32.exe '\"" + T32_DRIVER_MODULE + "\" /s'", &out), 0)
         << out;
   }
   std::string Host(const std::string& arguments) {
@@ -57,7 +57,7 @@ TEST_F(DemoRoad, AWavFileArrivesBitForBitAndIsWrittenBack) {
   std::string received = m_root.Path() + "/received.wav";
   ASSERT_EQ(t32host::WriteWavFile(played.c_str(), format, vbData.data(), vbData.size()), S_OK);
   std::string out;
-  ASSERT_EQ(Run(Host("--bits 24 --buffer 480 --record-wav " + received + " " + played), &out), 0) << out;
+  ASSERT_EQ(RunCommand(Host("--bits 24 --buffer 480 --record-wav " + received + " " + played), &out), 0) << out;
   EXPECT_NE(out.find("reset requests     0"), std::string::npos) << out;
 
   CWavFile file;
@@ -88,7 +88,7 @@ TEST_F(DemoRoad, ADsdSineArrivesAsPcmAt88200Hz) {
   std::snprintf(frequency, sizeof(frequency), "%.9f", dLeft);
   std::string received = m_root.Path() + "/dsd.wav";
   std::string out;
-  ASSERT_EQ(Run(Host(std::string("--dsd --duration 1 --level -6 --freq ") + frequency + " --record-wav " + received),
+  ASSERT_EQ(RunCommand(Host(std::string("--dsd --duration 1 --level -6 --freq ") + frequency + " --record-wav " + received),
                 &out),
             0)
       << out;
