@@ -1,6 +1,6 @@
 // The inside of an emulated device: its description, the device clock and the thread
-// that plays and records the streams of its open pins, and the provider through which
-// CreateFileA reaches its filters. Filter and pin handles keep the core alive, so a handle
+// that plays and records the streams of its open pins and sends the HID answers, and the
+// provider through which CreateFileA reaches its filters and its HID interface. Filter and pin handles keep the core alive, so a handle
 // that outlives the device only fails.
 #pragma once
 
@@ -21,6 +21,7 @@
 namespace t32emu {
 
 class CEmuPin;
+class CEmuHid;
 
 // What a render pin instance played, in the format it was opened with.
 struct CRecording {
@@ -47,11 +48,19 @@ class CDeviceCore : public t32posix::IDeviceProvider, public std::enable_shared_
   void RemovePinLocked(const CEmuPin* pPin);
   void WakeLocked() { m_cvWake.notify_all(); }
 
+  // HID handles register while open; the answers to a query report go to each of them.
+  void RemoveHidLocked(const CEmuHid* pHid);
+  // The query report arrived: schedules the description's answers.
+  void ScheduleHidAnswersLocked();
+
   std::mutex m_lock;
   DeviceDescription m_desc;  // guarded; the fault switches may change while running
   CDeviceClock m_clock;
   bool m_bPlugged = false;
   DWORD m_dwDevInst = 0;
+  DWORD m_dwHidDevInst = 0;  // 0 while the HID node is not published
+  std::vector<std::shared_ptr<CEmuHid>> m_vHids;
+  std::vector<std::vector<BYTE>> m_vvbHidWritten;  // every output report, in order
   std::vector<std::shared_ptr<CEmuPin>> m_vPins;
   std::map<std::pair<size_t, ULONG>, ULONG> m_mapInstanceCounts;  // (filter, pin id) -> open instances
   std::map<std::pair<size_t, ULONG>, std::shared_ptr<CRecording>> m_mapRecordings;
@@ -61,10 +70,17 @@ class CDeviceCore : public t32posix::IDeviceProvider, public std::enable_shared_
     LPOVERLAPPED pOverlapped;
     CRequestOutcome outcome;
   };
+  struct CHidAnswer {
+    std::chrono::steady_clock::time_point tDue;
+    std::vector<BYTE> vbReport;
+    DWORD cbDelivered;
+  };
   void Run();
+  void EmitHidLocked(const std::vector<BYTE>& vbReport, DWORD cbDelivered);
 
   std::condition_variable m_cvWake;
   std::deque<CDeferred> m_qDeferred;
+  std::deque<CHidAnswer> m_qHidAnswers;  // in order of their due time
   bool m_bQuit = false;
   std::thread m_thread;
 };

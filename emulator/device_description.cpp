@@ -67,4 +67,10 @@ std::string InstanceId(const DeviceDescription& desc) {
   return sz + desc.strInstance;
 }
 
+std::string HidInstanceId(const DeviceDescription& desc) {
+  char sz[64];
+  snprintf(sz, sizeof(sz), "HID\\VID_%04X&PID_%04X&MI_%02X\\", desc.wVendorId, desc.wProductId, desc.hid.bInterface);
+  return sz + desc.hid.strInstance;
+}
+
 }  // namespace t32emu

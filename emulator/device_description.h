@@ -1,8 +1,8 @@
 // What the emulated device presents, as a plain tree of structures: USB identity, KS
 // filters with their interfaces, pin factories, data ranges and topology nodes, the
-// capture source, the clock speed and the fault switches. Ternix32Description() gives the
-// product; tests build variants from it in code. Later areas (HID, endpoints) add their
-// own branches to DeviceDescription.
+// capture source, the HID control interface, the clock speed and the fault switches.
+// Ternix32Description() gives the product; tests build variants from it in code. Later
+// areas (endpoints) add their own branches to DeviceDescription.
 #pragma once
 
 #include <string>
@@ -58,6 +58,32 @@ struct FilterDescription {
 
 enum class CaptureSource { kSilence, kTestSignal, kLoopback };
 
+// One input report the HID control interface sends after it received the query report.
+struct HidAnswerDescription {
+  bool bPresentBit = true;   // bit 7 of byte 3, the "present" answer
+  DWORD cbDelivered = 20;    // byte count the read completes with; any value (a short or
+                             // lying count); the whole report lands in the reader's buffer
+  DWORD dwDelayMs = 0;       // after the query (first answer) or after the answer before it
+  std::vector<BYTE> vbRawReport;  // when not empty, sent verbatim instead (any length)
+};
+
+// The HID control interface: a second device node, "HID\VID_vvvv&PID_pppp&MI_ii\<instance>",
+// with one interface of the HID class.
+struct HidDescription {
+  bool bPresent = true;
+  BYTE bInterface = 3;
+  std::string strInstance = "8&1f3b7c2a&0&0000";
+  WORD wVersion = 0x0100;
+  USHORT wInputReportLength = 20;   // report ID byte included
+  USHORT wOutputReportLength = 29;
+  bool bCapsReadable = true;        // false: HidD_GetPreparsedData fails
+  // Sent in order for each query report; empty: the device never answers.
+  std::vector<HidAnswerDescription> vAnswers = {HidAnswerDescription()};
+  // Fault of the system's device list: the interface's detail size query reports the
+  // true size plus this.
+  LONG nDetailSizeSkew = 0;
+};
+
 struct DeviceDescription {
   WORD wVendorId = 0;
   WORD wProductId = 0;
@@ -66,6 +92,7 @@ struct DeviceDescription {
   std::string strFriendlyName;  // SPDRP_FRIENDLYNAME; empty: none
   std::string strDeviceDesc;    // SPDRP_DEVICEDESC; empty: none
   std::vector<FilterDescription> vFilters;
+  HidDescription hid;
   CaptureSource eCaptureSource = CaptureSource::kSilence;
   double dClockSpeed = 1.0;  // device seconds per real second; 0: as fast as requests come
   bool bRecord = true;       // keep what render pins play
@@ -77,12 +104,15 @@ struct DeviceDescription {
 
 // The Ternix-32: one filter in KSCATEGORY_AUDIO with aliases in KSCATEGORY_RENDER and
 // KSCATEGORY_CAPTURE, pin 0 render and pin 1 capture, both PCM at the rate table's rates
-// and 16, 24 and 32 bits in two channels, and a small topology.
+// and 16, 24 and 32 bits in two channels, and a small topology; a HID control interface
+// that answers the presence query at once.
 DeviceDescription Ternix32Description();
 // One range per rate of the rate table and bit depth of 16, 24 and 32.
 std::vector<RangeDescription> Ternix32Ranges(ULONG ulChannels = 2);
 PinDescription StreamingPin(ULONG ulDataFlow, ULONG ulCommunication, std::vector<RangeDescription> vRanges);
 // "USB\VID_vvvv&PID_pppp&MI_ii\<instance>"
 std::string InstanceId(const DeviceDescription& desc);
+// "HID\VID_vvvv&PID_pppp&MI_ii\<instance>" of the HID control interface.
+std::string HidInstanceId(const DeviceDescription& desc);
 
 }  // namespace t32emu

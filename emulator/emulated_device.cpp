@@ -25,6 +25,18 @@ std::string CEmulatedDevice::InterfacePath(size_t nFilter, REFGUID guidCategory)
   return t32posix::DeviceInterfacePath(InstanceId(desc), guidCategory, desc.vFilters[nFilter].strReference);
 }
 
+std::string CEmulatedDevice::HidInterfacePath() const {
+  std::lock_guard<std::mutex> guard(m_pCore->m_lock);
+  GUID guidHid;
+  HidD_GetHidGuid(&guidHid);
+  return t32posix::DeviceInterfacePath(HidInstanceId(m_pCore->m_desc), guidHid, std::string());
+}
+
+std::vector<std::vector<BYTE>> CEmulatedDevice::HidReportsWritten() const {
+  std::lock_guard<std::mutex> guard(m_pCore->m_lock);
+  return m_pCore->m_vvbHidWritten;
+}
+
 void CEmulatedDevice::SetStall(bool bStall) {
   std::lock_guard<std::mutex> guard(m_pCore->m_lock);
   if (m_pCore->m_desc.bStall && !bStall)

@@ -1,6 +1,6 @@
 // The emulated Ternix-32 as tests, tools and host programs see it. Plug() makes its
-// device interfaces appear (SetupAPI lists them, CreateFileA opens its filters,
-// "ksuser.dll" creates its pins); Unplug() makes them vanish: open handles then fail and
+// device interfaces appear (SetupAPI lists them, CreateFileA opens its filters and its
+// HID interface, "ksuser.dll" creates its pins, "hid.dll" reads its HID attributes); Unplug() makes them vanish: open handles then fail and
 // queued requests never complete.
 #pragma once
 
@@ -28,6 +28,10 @@ class CEmulatedDevice {
 
   // The symbolic link of filter nFilter's interface in a category.
   std::string InterfacePath(size_t nFilter, REFGUID guidCategory) const;
+  // The symbolic link of the HID control interface.
+  std::string HidInterfacePath() const;
+  // Every output report written to the HID control interface so far, in order.
+  std::vector<std::vector<BYTE>> HidReportsWritten() const;
 
   // Switches that act at once on a running device.
   void SetStall(bool bStall);
@@ -37,7 +41,8 @@ class CEmulatedDevice {
   void SetCaptureSource(CaptureSource eSource);
 
   // Changes the description in place: answers, names, switches. The number of filters
-  // must stay as it is while handles are open.
+  // must stay as it is while handles are open; whether there is a HID interface, and its
+  // device list fault, count from the next Plug().
   void EditDescription(const std::function<void(DeviceDescription&)>& fnEdit);
 
   // What the render instance last opened on a pin factory played so far, and its format.

@@ -19,6 +19,10 @@
 #include <ksmedia.h>
 #include <setupapi.h>
 #include <shellapi.h>
+// The HID headers of MinGW-w64 declare their functions without C linkage.
+extern "C" {
+#include <hidsdi.h>
+}
 #else
 #include "posix/win_types.h"
 #include "posix/kernel32.h"
@@ -30,4 +34,5 @@
 #include "posix/setupapi.h"
 #include "posix/user32.h"
 #include "posix/shell32.h"
+#include "posix/hid.h"
 #endif

@@ -17,6 +17,9 @@ struct DeviceInterfaceEntry {
   DWORD dwFlags;             // SPINT_ACTIVE when enabled, 0 when disabled
   // REG_SZ values of the interface's "Device Parameters" key ("FriendlyName", ...).
   std::vector<std::pair<std::string, std::string>> vKeyValues;
+  // A fault for tests of callers: the detail size query reports the true size plus this
+  // (never less than 0). The detail read itself still needs the true size.
+  LONG nDetailSizeSkew = 0;
 };
 
 struct DeviceNodeEntry {

@@ -28,6 +28,8 @@ struct CHeap {
 };
 
 std::atomic<int> g_nFailNext{0};
+// Allocations left to succeed before the one that fails; -1 when disarmed.
+std::atomic<int> g_nFailAfter{-1};
 
 struct CHeapRegistry {
   std::mutex m_lock;
@@ -42,6 +44,10 @@ bool ShouldFail() {
   int n = g_nFailNext.load();
   while (n > 0) {
     if (g_nFailNext.compare_exchange_weak(n, n - 1)) return true;
+  }
+  int nAfter = g_nFailAfter.load();
+  while (nAfter >= 0) {
+    if (g_nFailAfter.compare_exchange_weak(nAfter, nAfter - 1)) return nAfter == 0;
   }
   return false;
 }
@@ -84,6 +90,10 @@ CBlockHeader* HeaderOf(LPCVOID p) { return reinterpret_cast<CBlockHeader*>(const
 }  // namespace
 
 void FailNextHeapAllocations(int n) { g_nFailNext.store(n > 0 ? n : 0); }
+
+void FailHeapAllocationAfter(int nSucceeding) { g_nFailAfter.store(nSucceeding >= 0 ? nSucceeding : -1); }
+
+bool HeapFailurePending() { return g_nFailAfter.load() >= 0; }
 
 size_t HeapLiveBlocks(HANDLE hHeap) {
   CHeap* heap = HeapFromHandle(hHeap);

@@ -170,7 +170,10 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailA(HDEVINFO DeviceInfoSet, PSP_DEVICE_
     return FALSE;
   }
   DWORD cbNeeded = (DWORD)(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + pIface->strPath.size() + 1);
-  if (RequiredSize) *RequiredSize = cbNeeded;
+  if (RequiredSize) {
+    LONGLONG llReported = (LONGLONG)cbNeeded + pIface->entry.nDetailSizeSkew;
+    *RequiredSize = llReported < 0 ? 0 : (DWORD)llReported;
+  }
   if (DeviceInfoData != nullptr) {
     DeviceInfoData->ClassGuid = kMediaClass;
     DeviceInfoData->DevInst = pSet->vDevices[nDevice].dwDevInst;

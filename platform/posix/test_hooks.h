@@ -12,6 +12,12 @@ namespace t32posix {
 // Makes the next n heap allocations (HeapAlloc, HeapReAlloc, HeapCreate) fail with a
 // null result, so every out-of-memory path can be exercised; 0 switches it off.
 void FailNextHeapAllocations(int n);
+// Lets the next nSucceeding heap allocations succeed and makes the one after them fail,
+// so a test can fail each allocation of an operation in turn; a negative value disarms
+// it. HeapFailurePending() tells whether that allocation is still to come (the operation
+// made fewer allocations).
+void FailHeapAllocationAfter(int nSucceeding);
+bool HeapFailurePending();
 // Blocks currently allocated from a heap (leak checks).
 size_t HeapLiveBlocks(HANDLE hHeap);
 // Live heaps created by HeapCreate.

@@ -35,8 +35,10 @@ TEST_F(DriverTest, AbsentDeviceGivesNoObjectAndLeavesTheCountsAlone) {
 
 TEST_F(DriverTest, PresentDeviceIsClaimedNamedAndAnsweredUnderItsClassIdentifier) {
   Plug();
+  const int periods = t32posix::TimerPeriodRequests();
   IASIO* driver = nullptr;
   ASSERT_EQ(Create(&driver), S_OK);
+  EXPECT_EQ(t32posix::TimerPeriodRequests(), periods + 1);  // 1 ms for the object's life
   ASSERT_NE(driver, nullptr);
   ASSERT_TRUE(m_block.OpenExisting());
   EXPECT_EQ(m_block.Block()->DriverState, 1u);
@@ -51,6 +53,7 @@ TEST_F(DriverTest, PresentDeviceIsClaimedNamedAndAnsweredUnderItsClassIdentifier
   EXPECT_EQ(driver->getDriverVersion(), 2);
 
   EXPECT_EQ(driver->Release(), 0u);
+  EXPECT_EQ(t32posix::TimerPeriodRequests(), periods);
   EXPECT_EQ(m_block.Block()->DriverState, 0u);
   EXPECT_TRUE(IsEqualGUID(m_block.Block()->OwnerClsid, GUID_NULL));
 }

@@ -112,4 +112,18 @@
   T32_VALUE(ERROR_NO_ASSOCIATION);                  \
   T32_VALUE(ERROR_INVALID_WINDOW_HANDLE);
 
-#define T32_LAYOUT_TABLE T32_LAYOUT_BASE T32_LAYOUT_KS T32_LAYOUT_SHELL
+// The HID class library.
+#define T32_LAYOUT_HID                                 \
+  T32_SIZE(HIDD_ATTRIBUTES);                           \
+  T32_FIELD(HIDD_ATTRIBUTES, VendorID);                \
+  T32_FIELD(HIDD_ATTRIBUTES, ProductID);               \
+  T32_FIELD(HIDD_ATTRIBUTES, VersionNumber);           \
+  T32_SIZE(HIDP_CAPS);                                 \
+  T32_FIELD(HIDP_CAPS, InputReportByteLength);         \
+  T32_FIELD(HIDP_CAPS, OutputReportByteLength);        \
+  T32_FIELD(HIDP_CAPS, NumberLinkCollectionNodes);     \
+  T32_FIELD(HIDP_CAPS, NumberFeatureDataIndices);      \
+  T32_VALUE(HIDP_STATUS_SUCCESS);                      \
+  T32_VALUE(HIDP_STATUS_INVALID_PREPARSED_DATA);
+
+#define T32_LAYOUT_TABLE T32_LAYOUT_BASE T32_LAYOUT_KS T32_LAYOUT_SHELL T32_LAYOUT_HID
