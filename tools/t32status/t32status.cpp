@@ -25,14 +25,14 @@ void OnSignal(int) { g_bQuit = 1; }
 }  // namespace
 
 int main(int argc, char** argv) {
-  DWORD dwInterval = 100;
+  DWORD dwInterval = 5;
   bool bOnce = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--once") == 0) {
       bOnce = true;
     } else if (std::strcmp(argv[i], "--interval") == 0 && i + 1 < argc) {
       dwInterval = DWORD(std::strtoul(argv[++i], nullptr, 10));
-      if (dwInterval == 0) dwInterval = 100;
+      if (dwInterval == 0) dwInterval = 5;
     } else {
       std::fprintf(stderr, "usage: t32status [--interval MS] [--once]\n");
       return 2;
