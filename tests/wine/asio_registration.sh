@@ -4,15 +4,16 @@
 # and asio_smoke_host, a small Windows host, activates the registered class through
 # CoCreateInstance, which reaches the driver's class factory and fails with E_FAIL because
 # no device is present. The x86 DLL is checked the same way where the kernel can run
-# 32-bit programs; elsewhere it is only built, and the test says so.
+# 32-bit programs; elsewhere it is only built, and the test says so. Both DLLs must export
+# exactly the five entry points, by their plain names.
 #
 # T32_SMOKE_DLL64 / T32_SMOKE_DLL32 name other DLLs to check (the built ones by default).
 set -uo pipefail
 cd "$(dirname "$0")/../.."
-dll64=${T32_SMOKE_DLL64:-build/win64/asio_driver/Ternix32ASIO.dll}
-dll32=${T32_SMOKE_DLL32:-build/win32/asio_driver/Ternix32ASIO.dll}
-host64=build/win64/tools/asio_smoke_host/asio_smoke_host.exe
-host32=build/win32/tools/asio_smoke_host/asio_smoke_host.exe
+dll64=${T32_SMOKE_DLL64:-build/win64/bin/Ternix32ASIO.dll}
+dll32=${T32_SMOKE_DLL32:-build/win32/bin/Ternix32ASIO.dll}
+host64=build/win64/bin/asio_smoke_host.exe
+host32=build/win32/bin/asio_smoke_host.exe
 e_fail=0x80004005
 failures=0
 
@@ -92,6 +93,18 @@ check_arch() {
   "$wine" regsvr32 /u /s "$path" >/dev/null 2>&1 || fail "$arch: regsvr32 /u with nothing registered failed ($?)"
   echo "asio registration ($arch): regsvr32 register, re-register and unregister; CoCreateInstance gave E_FAIL through the factory"
 }
+
+# exports OBJDUMP DLL: the DLL's export names, one a line. RegSvr32 and COM find the
+# entry points by these undecorated names, on x86 too.
+exports() { "$1" -p "$2" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | sed -n 's/^\s*\[ *[0-9]*\] //p'; }
+expected_exports=$(printf '%s\n' DllCanUnloadNow DllGetClassObject DllMain DllRegisterServer DllUnregisterServer)
+for pair in "x86_64-w64-mingw32-objdump:$dll64" "i686-w64-mingw32-objdump:$dll32"; do
+  objdump=${pair%%:*} dll=${pair#*:}
+  [ -f "$dll" ] || continue
+  got=$(exports "$objdump" "$dll")
+  [ "$got" = "$expected_exports" ] ||
+    fail "$dll exports $(echo "$got" | wc -l) names ($(echo $got | cut -c1-160)...), not the five entry points alone"
+done
 
 check_arch x64 scripts/wine-run "$dll64" "$host64" /reg:64
 
