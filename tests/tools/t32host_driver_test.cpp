@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/status_block_view.h"
 #include "support/fresh_root.h"
 #include "tools/dsdgen/signal_analysis.h"
 #include "tools/t32host/wav_file.h"
@@ -77,6 +78,21 @@ TEST_F(DemoRoad, AWavFileArrivesBitForBitAndIsWrittenBack) {
     for (UINT c = 0; c < 2; ++c)
       ASSERT_EQ(file.Sample(ullStart + f, c), original.Sample(f, c)) << "frame " << f << " channel " << c;
   for (ULONGLONG f = ullStart + nFrames; f < file.FrameCount(); ++f) ASSERT_EQ(file.Sample(f, 0), 0) << f;
+}
+
+TEST_F(DemoRoad, BitsReachADriverWhoseStatusBlockIsAlreadyLoaded) {
+  // Someone (the panel, a watcher) holds a block whose preferences were loaded: the
+  // driver then takes the block's bit depth, not the key's, so --bits must go there too.
+  t32::CStatusBlockView view;
+  BOOL bCreated = FALSE;
+  ASSERT_TRUE(view.OpenOrCreate(&bCreated));
+  view.Block()->SettingsLoaded = 1;
+  view.Block()->PreferredBufferTime = 100;
+  view.Block()->PreferredBits = 16;
+  std::string out;
+  ASSERT_EQ(RunCommand(Host("--bits 24 --duration 0.1"), &out), 0) << out;
+  EXPECT_NE(out.find("at 48000 Hz, ASIOSTInt24LSB"), std::string::npos) << out;
+  EXPECT_EQ(view.Block()->PreferredBits, 24u);
 }
 
 TEST_F(DemoRoad, ADsdSineArrivesAsPcmAt88200Hz) {
