@@ -34,8 +34,9 @@ test: native windows
 	@$(CTEST_NATIVE)
 	@scripts/windows-tests
 
+# FILE=path plays a WAV or DSF file of your own instead of the demo's signals.
 demo: native
-	@scripts/demo
+	@scripts/demo $(FILE)
 
 bench: release
 	@scripts/run-benchmarks

@@ -18,11 +18,11 @@
 
 extern "C" {
 // The top-level window whose class name and title match, compared without regard to case;
-// a NULL class or title matches any. NULL with ERROR_FILE_NOT_FOUND when none does.
+// a NULL class or title matches any. NULL with ERROR_CANNOT_FIND_WND_CLASS when none does.
 HWND WINAPI FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName);
 // TRUE when hWnd names a window that exists.
 BOOL WINAPI IsWindow(HWND hWnd);
-// Nothing comes to the front without a screen: TRUE for an existing window, FALSE with
-// ERROR_INVALID_WINDOW_HANDLE otherwise.
+// Nothing comes to the front without a screen: TRUE for an existing window, FALSE for
+// anything else (with no error set, as Windows does).
 BOOL WINAPI SetForegroundWindow(HWND hWnd);
 }

