@@ -28,11 +28,15 @@ class CTimerObject : public CWaitableObject {
   }
 
   void SetLocked(Clock::time_point due, LONG lPeriodMs) {
+    // A waiter sleeps until the deadline it last saw; it must learn of an earlier one at
+    // once, while a later one it finds by itself when it wakes and looks again. Re-arming
+    // a watchdog ahead of time thus wakes nobody.
+    const bool bEarlier = !m_bArmed || due < m_due;
     m_bSignaled = false;  // setting a timer resets its state, as on Windows
     m_bArmed = true;
     m_due = due;
     m_period = std::chrono::milliseconds(lPeriodMs);
-    NotifyWaitersLocked();  // waiters must learn the new deadline
+    if (bEarlier) NotifyWaitersLocked();
   }
   void CancelLocked() { m_bArmed = false; }
 

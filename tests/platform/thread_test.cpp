@@ -96,6 +96,37 @@ TEST(WaitableTimers, SynchronizationTimerFiresOnceAfterRelativeDueTime) {
   CloseHandle(timer);
 }
 
+DWORD WINAPI WaitForTimer(LPVOID param) { return WaitForSingleObject(static_cast<HANDLE>(param), 10000); }
+
+// The watchdog is re-armed with every completion: a waiter must follow the deadline both
+// when it moves later and when it moves earlier.
+TEST(WaitableTimers, ReArmingMovesTheDeadlineBothWays) {
+  HANDLE timer = CreateWaitableTimerA(nullptr, FALSE, nullptr);
+  LARGE_INTEGER due;
+  const struct {
+    LONGLONG firstMs, secondMs;
+    DWORD atLeastMs, atMostMs;
+  } cases[] = {{30, 200, 150, 5000}, {400, 30, 0, 300}};
+  for (const auto& c : cases) {
+    due.QuadPart = -c.firstMs * 10000;
+    ASSERT_TRUE(SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE));
+    DWORD start = GetTickCount();
+    HANDLE waiter = CreateThread(nullptr, 0, WaitForTimer, timer, 0, nullptr);
+    Sleep(10);
+    due.QuadPart = -c.secondMs * 10000;
+    ASSERT_TRUE(SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE));
+    ASSERT_EQ(WaitForSingleObject(waiter, 10000), WAIT_OBJECT_0);
+    DWORD elapsed = GetTickCount() - start;
+    DWORD result = 0;
+    GetExitCodeThread(waiter, &result);
+    EXPECT_EQ(result, WAIT_OBJECT_0) << c.secondMs;
+    EXPECT_GE(elapsed, c.atLeastMs) << c.secondMs;
+    EXPECT_LE(elapsed, c.atMostMs) << c.secondMs;
+    CloseHandle(waiter);
+  }
+  CloseHandle(timer);
+}
+
 TEST(WaitableTimers, CancelledTimerNeverFires) {
   HANDLE timer = CreateWaitableTimerA(nullptr, FALSE, nullptr);
   LARGE_INTEGER due;
