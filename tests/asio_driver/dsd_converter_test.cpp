@@ -144,17 +144,17 @@ class CReference {
 
 // ---- Helpers ----
 
-Bytes RandomBytes(size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
+Bytes RandomBytes(size_t n, unsigned uStart) {
+  std::mt19937 rng(uStart);
   Bytes vb(n);
   for (BYTE& b : vb) b = (BYTE)rng();
   return vb;
 }
 
 // Random data with stretches that drive the output into clipping and back.
-Bytes MixedInput(size_t n, unsigned seed) {
-  Bytes vb = RandomBytes(n, seed);
-  std::mt19937 rng(seed + 1);
+Bytes MixedInput(size_t n, unsigned uStart) {
+  Bytes vb = RandomBytes(n, uStart);
+  std::mt19937 rng(uStart + 1);
   for (size_t i = 0; i + 400 < n; i += 1000 + rng() % 1000) {
     memset(&vb[i], rng() % 2 ? 0xFF : 0x00, 100 + rng() % 300);
   }

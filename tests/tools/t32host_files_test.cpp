@@ -17,11 +17,11 @@ using t32host::CDsfFile;
 using t32host::CWavFile;
 using t32host::WavFormat;
 
-std::vector<BYTE> Noise(size_t cb, uint32_t seed) {
+std::vector<BYTE> Noise(size_t cb, uint32_t uState) {
   std::vector<BYTE> vb(cb);
   for (BYTE& b : vb) {
-    seed = seed * 1664525u + 1013904223u;
-    b = BYTE(seed >> 24);
+    uState = uState * 1664525u + 1013904223u;
+    b = BYTE(uState >> 24);
   }
   return vb;
 }
