@@ -5,8 +5,8 @@
 // switch came after its packet completed on the device clock (median, 99th percentile,
 // maximum), and the stream thread's processor time per buffer switch.
 //
-// The device completes packet n at start + (n + 1) x 2 ms of its clock; a switch's
-// lateness is its time minus that moment, measured from the earliest switch, so the best
+// The device completes a packet every 2 ms of its clock; a switch's lateness is its time
+// minus the device's timeline, taken from the earliest switches around it, so the best
 // case counts as zero. Run with T32_REALTIME=1 (as root) to give the stream thread the
 // real-time class that THREAD_PRIORITY_TIME_CRITICAL asks for.
 #include <time.h>
@@ -125,12 +125,18 @@ int main() {
 
   const int switches = g_nSwitches.load();
   const int ideal = static_cast<int>(elapsed * kRate / kFrames);
+  // The device's timeline is the earliest of the last 64 switches, each moved back by its
+  // distance in buffers: after a dropout the device starts again later, and the timeline
+  // follows it instead of counting every later switch as late.
   std::vector<double> lateness;
   const double period = kFrames / kRate;
   const int n = std::min(switches, static_cast<int>(g_vSwitchSeconds.size()));
-  double best = 1e9;
-  for (int i = 0; i < n; ++i) best = std::min(best, g_vSwitchSeconds[i] - i * period);
-  for (int i = 0; i < n; ++i) lateness.push_back((g_vSwitchSeconds[i] - i * period - best) * 1e6);
+  for (int i = 0; i < n; ++i) {
+    double reference = g_vSwitchSeconds[i];
+    for (int j = std::max(0, i - 64); j <= i; ++j)
+      reference = std::min(reference, g_vSwitchSeconds[j] + (i - j) * period);
+    lateness.push_back((g_vSwitchSeconds[i] - reference) * 1e6);
+  }
   std::sort(lateness.begin(), lateness.end());
   int late = 0;  // switches that came a whole buffer or more after their packet
   for (double l : lateness) late += l >= period * 1e6;
