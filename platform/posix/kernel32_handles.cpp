@@ -47,6 +47,24 @@ std::shared_ptr<CKernelObject> ReferenceHandle(HANDLE h) {
   return it == table.m_mapObjects.end() ? nullptr : it->second;
 }
 
+DWORD ReferenceWaitables(DWORD n, const HANDLE* phHandles, std::shared_ptr<CWaitableObject>* pObjects) {
+  CHandleTable& table = Table();
+  std::lock_guard<std::mutex> guard(table.m_lock);
+  for (DWORD i = 0; i < n; ++i) {
+    std::shared_ptr<CKernelObject> object;
+    if (phHandles[i] == GetCurrentThread()) {
+      object = CurrentThreadObject();
+    } else if (phHandles[i] != nullptr && phHandles[i] != INVALID_HANDLE_VALUE) {
+      auto it = table.m_mapObjects.find(Key(phHandles[i]));
+      if (it != table.m_mapObjects.end()) object = it->second;
+    }
+    CWaitableObject* waitable = object ? object->AsWaitable() : nullptr;
+    if (!waitable) return i;
+    pObjects[i] = std::shared_ptr<CWaitableObject>(std::move(object), waitable);
+  }
+  return n;
+}
+
 size_t OpenHandleCount() {
   CHandleTable& table = Table();
   std::lock_guard<std::mutex> guard(table.m_lock);

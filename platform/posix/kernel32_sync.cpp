@@ -46,12 +46,9 @@ DWORD WaitInternal(DWORD nCount, const HANDLE* phHandles, bool bWaitAll, DWORD d
     return WAIT_FAILED;
   }
   std::shared_ptr<CWaitableObject> objects[MAXIMUM_WAIT_OBJECTS];
-  for (DWORD i = 0; i < nCount; ++i) {
-    objects[i] = ReferenceHandleAs<CWaitableObject>(phHandles[i]);
-    if (!objects[i]) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return WAIT_FAILED;
-    }
+  if (ReferenceWaitables(nCount, phHandles, objects) != nCount) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
   }
   if (bWaitAll) {
     // Waiting for all of the same object twice is refused by Windows.

@@ -15,9 +15,14 @@
 
 namespace t32posix {
 
+class CWaitableObject;
+
 class CKernelObject {
  public:
   virtual ~CKernelObject() = default;
+  // The object as something a thread can wait on, or null; cheaper than a dynamic cast
+  // on the path every wait takes.
+  virtual CWaitableObject* AsWaitable() { return nullptr; }
   // Called when the last handle to the object is closed (the object itself may live on
   // while other references to it exist).
   virtual void OnLastHandleClosed() {}
@@ -31,6 +36,7 @@ struct CWaitBlock;
 
 class CWaitableObject : public CKernelObject {
  public:
+  CWaitableObject* AsWaitable() override { return this; }
   // Both called with the dispatcher lock held.
   virtual bool IsSignaledLocked() const = 0;
   // Consumes the signal after a satisfied wait (auto-reset events and timers).
@@ -68,6 +74,9 @@ template <class T>
 std::shared_ptr<T> ReferenceHandleAs(HANDLE h) {
   return std::dynamic_pointer_cast<T>(ReferenceHandle(h));
 }
+// Looks up the waitable objects behind n handles under one lock of the table. Returns the
+// index of the first handle that names no waitable object, or n when all were found.
+DWORD ReferenceWaitables(DWORD n, const HANDLE* phHandles, std::shared_ptr<CWaitableObject>* pObjects);
 // Number of open handles in this process (for leak checks in tests).
 size_t OpenHandleCount();
 
