@@ -22,6 +22,20 @@ void Split(ULONGLONG value, T* out) {
   out->lo = static_cast<ULONG>(value & 0xFFFFFFFFu);
 }
 
+// Moves one sample of 2, 3 or 4 bytes; a library call per sample would cost more than the
+// copy itself on the streaming path.
+inline void CopySample(BYTE* pTarget, const BYTE* pSource, ULONG cbSample) {
+  switch (cbSample) {
+    case 4: pTarget[3] = pSource[3]; [[fallthrough]];
+    case 3: pTarget[2] = pSource[2]; [[fallthrough]];
+    case 2:
+      pTarget[1] = pSource[1];
+      pTarget[0] = pSource[0];
+      break;
+    default: CopyMemory(pTarget, pSource, cbSample);
+  }
+}
+
 // Calls f on every opened pin slot of an entry, in slot order.
 template <class F>
 void ForEachOpened(CRateEntry* pEntry, F f) {
@@ -325,7 +339,7 @@ void CAsioSample::InputCopy(ULONG ulPacket, ULONG ulHalf) {
     if (samples > m_ulBufferSize) samples = m_ulBufferSize;
     const BYTE* source = static_cast<const BYTE*>(header.Data) + channel.m_ulIndex * bytes;
     BYTE* target = channel.m_apBuffers[ulHalf];
-    for (ULONG n = 0; n < samples; ++n, source += frame, target += bytes) CopyMemory(target, source, bytes);
+    for (ULONG n = 0; n < samples; ++n, source += frame, target += bytes) CopySample(target, source, bytes);
   }
 }
 
@@ -364,7 +378,7 @@ void CAsioSample::OutputCopy() {
       samples = m_ulBufferSize;
     }
     BYTE* target = static_cast<BYTE*>(header.Data) + channel.m_ulIndex * bytes;
-    for (ULONG i = 0; i < samples; ++i, source += bytes, target += frame) CopyMemory(target, source, bytes);
+    for (ULONG i = 0; i < samples; ++i, source += bytes, target += frame) CopySample(target, source, bytes);
   }
 }
 
