@@ -77,31 +77,27 @@ HRESULT CKsIrpTarget::SyncIoctl(HANDLE hHandle, ULONG ulIoctl, PVOID pvIn, ULONG
   return KsTraceLeaveHr("CKsIrpTarget::SyncIoctl", hr);
 }
 
-HRESULT CKsIrpTarget::GetPropertySimple(REFGUID guidSet, ULONG ulId, PVOID pvValue, ULONG cbValue) {
-  KsTraceEnter("CKsIrpTarget::GetPropertySimple");
+HRESULT CKsIrpTarget::PropertySimple(const char* pszName, ULONG ulFlags, REFGUID guidSet, ULONG ulId, PVOID pvValue,
+                                     ULONG cbValue) {
+  KsTraceEnter(pszName);
   PKSPROPERTY pProperty = static_cast<PKSPROPERTY>(KsAlloc(sizeof(KSPROPERTY)));
-  if (pProperty == NULL) return KsTraceLeaveHr("CKsIrpTarget::GetPropertySimple", E_OUTOFMEMORY);
+  if (pProperty == NULL) return KsTraceLeaveHr(pszName, E_OUTOFMEMORY);
   pProperty->Set = guidSet;
   pProperty->Id = ulId;
-  pProperty->Flags = KSPROPERTY_TYPE_GET;
+  pProperty->Flags = ulFlags;
+  // KS property requests carry the value in the output buffer, for a set as for a get.
   ULONG cbReturned = 0;
   HRESULT hr = SyncIoctl(m_hHandle, IOCTL_KS_PROPERTY, pProperty, sizeof(KSPROPERTY), pvValue, cbValue, &cbReturned);
   KsFree(pProperty);
-  return KsTraceLeaveHr("CKsIrpTarget::GetPropertySimple", hr);
+  return KsTraceLeaveHr(pszName, hr);
+}
+
+HRESULT CKsIrpTarget::GetPropertySimple(REFGUID guidSet, ULONG ulId, PVOID pvValue, ULONG cbValue) {
+  return PropertySimple("CKsIrpTarget::GetPropertySimple", KSPROPERTY_TYPE_GET, guidSet, ulId, pvValue, cbValue);
 }
 
 HRESULT CKsIrpTarget::SetPropertySimple(REFGUID guidSet, ULONG ulId, PVOID pvValue, ULONG cbValue) {
-  KsTraceEnter("CKsIrpTarget::SetPropertySimple");
-  PKSPROPERTY pProperty = static_cast<PKSPROPERTY>(KsAlloc(sizeof(KSPROPERTY)));
-  if (pProperty == NULL) return KsTraceLeaveHr("CKsIrpTarget::SetPropertySimple", E_OUTOFMEMORY);
-  pProperty->Set = guidSet;
-  pProperty->Id = ulId;
-  pProperty->Flags = KSPROPERTY_TYPE_SET;
-  // KS property requests carry the value to set in the output buffer.
-  ULONG cbReturned = 0;
-  HRESULT hr = SyncIoctl(m_hHandle, IOCTL_KS_PROPERTY, pProperty, sizeof(KSPROPERTY), pvValue, cbValue, &cbReturned);
-  KsFree(pProperty);
-  return KsTraceLeaveHr("CKsIrpTarget::SetPropertySimple", hr);
+  return PropertySimple("CKsIrpTarget::SetPropertySimple", KSPROPERTY_TYPE_SET, guidSet, ulId, pvValue, cbValue);
 }
 
 HRESULT CKsIrpTarget::GetPropertyMulti(REFGUID guidSet, ULONG ulId, PKSMULTIPLE_ITEM* ppItems, ULONG* pcbItems) {

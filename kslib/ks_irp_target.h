@@ -30,4 +30,9 @@ class CKsIrpTarget : public CKsHeapObject {
 
  protected:
   ~CKsIrpTarget();
+
+ private:
+  // The one request behind GetPropertySimple and SetPropertySimple, traced under pszName.
+  HRESULT PropertySimple(const char* pszName, ULONG ulFlags, REFGUID guidSet, ULONG ulId, PVOID pvValue,
+                         ULONG cbValue);
 };
